@@ -1,0 +1,142 @@
+// The handle through which every command works on one dump repository.
+// It owns its transports and its files transaction; the catalogue,
+// validation, export, import, deletion and rotation operations are members.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "repository/backup_records.h"
+#include "transport/transport.h"
+
+namespace ovrin {
+
+class tFilesTransaction;
+
+// The outcome of an import: the target descriptor path and 0 (imported) or
+// 1 (a dump with that descriptor already existed; nothing was imported).
+struct DumpImportResult {
+  std::string text;
+  int status = 0;
+};
+
+enum CompressionLevel { COMPRESSION_NONE = 0, COMPRESSION_FAST = 1, COMPRESSION_BEST = 9 };
+
+class tRepository {
+ public:
+  static const char* StreamError(bool codeName);      // "Stream error: %1%"
+  static const char* StreamPipeError(bool codeName);  // "Unable to copy streams: %1%"
+  static const char* ArchiverError(bool codeName);    // "Archiver error: %1%"
+
+  // Opens the storage `place` (a URL without login); errors of the transport
+  // factory and of Init propagate and no repository is made.
+  tRepository(const std::string& place, const std::string& login, const std::string& password,
+              const std::string& subDir, bool passive);
+  // Deletes the transaction and the transports; commits and rolls back nothing.
+  ~tRepository();
+  tRepository(const tRepository&) = delete;
+  tRepository& operator=(const tRepository&) = delete;
+
+  // Releases the process-wide state of the descriptor reader; called once before exit.
+  static void Free();
+  static unsigned long GetRequestTimeout();
+  static void SetRequestTimeout(unsigned long timeout);
+
+  tRepositoryTransport& Transport() { return *transport; }
+  tRepositoryTransport& RootTransport() { return *rootTransport; }
+  const std::string& LogPrefix() const { return logPrefix; }
+
+  // Transaction.
+  void BeginTransaction();
+  void CommitTransaction();
+  void RollbackTransaction();
+  bool IsTransactionStarted();
+  // Records every path of `files` (the part after `base` when it begins with it).
+  void AddFilesToTransaction(const std::string& base, const std::vector<std::string>& files);
+
+  // Directories and files (paths relative to the repository root).
+  void CreateDir(const std::string& dir);  // recorded in the transaction
+  void DeleteDir(const std::string& dir);  // not recorded
+  void ReceiveDir(const std::string& dir);
+  void Put(const std::string& localFile, const std::string& path);
+  void Get(const std::string& path, const std::string& localFile);
+  std::string GetInfo(const std::string& path);
+  void PutInfo(const std::string& path, const std::string& content);
+
+  // Sidecar items and the repository index.
+  void SetDiscoveredItem(const std::string& dir, const std::string& dumpName, const std::string& item,
+                         const std::string& value);
+  void SetDiscoveredItem(const std::string& infoXmlPath, const std::string& item, const std::string& value);
+  std::vector<std::string> GetDiscoveredItems(const std::string& dir, const std::string& dumpName,
+                                              const std::string& item);
+  std::vector<std::string> GetDiscoveredItems(const std::string& infoXmlPath, const std::string& item);
+  void CreateDiscovered(const std::string& dir, const std::string& dumpName, int64_t size,
+                        const std::string& owner, const std::string& ownerType, const std::string& guid,
+                        const std::string& objectId);
+  void CreateRepositoryIndex(const std::string& item);
+
+  // Catalogue.
+  BackupInfoUtil GetInitialBackupInfo(const std::string& sidecarDir);
+  void BackupsList(const std::string& type, const std::string& guid, const std::string& objectName,
+                   BackupInfoList& list, bool brief);
+  int64_t GetDiskUsage(const std::string& type, const std::string& guid, const std::string& ownerGuid);
+  BackupInfo GetBackupInfo(const std::string& infoXmlPath, bool skipSignCheck);
+  BackupInfo GetBackupInfoFromFile(const FileInfo& file, bool validate, const std::vector<FileInfo>& listing);
+  void PackedBackupsList(const std::string& dir, const std::string& mask, BackupInfoList& list);
+  BackupInfo GetPackedBackupInfo(const std::string& path);
+
+  // Validation.
+  ValidationResults ValidateBackup(const std::string& infoXmlPath, bool skipSignCheck);
+  ValidationResults ValidateBackup(const std::string& infoXmlPath, std::vector<std::string>& badContentDirs,
+                                   bool skipSignCheck);
+  ValidationResults ValidatePackedBackup(const std::string& path);
+
+  // Export.
+  void ExportToRepo(const std::string& infoPath, tRepository& destination, const std::string& dir,
+                    const std::string& fileName, const std::string& extension, CompressionLevel level,
+                    long long splitSize, std::vector<std::string>* outFiles, std::vector<long long>* outSizes);
+  void PackFromRepo(tRepository& source, const std::string& workPath, const std::vector<std::string>* files,
+                    const std::map<std::string, std::string>& additionalFiles, const std::string& dir,
+                    const std::string& fileName, const std::string& extension, CompressionLevel level,
+                    long long splitSize, std::vector<std::string>* outFiles, std::vector<long long>* outSizes);
+  void PackedExport(const std::string& fileSpec, const std::string& destinationUrl, const std::string& password,
+                    bool passive);
+  void PackedExportToRepo(const std::string& fileSpec, tRepository& destination,
+                          const std::string& destinationPath);
+
+  // Import.
+  DumpImportResult ImportFromRepo(tRepository& source, const std::string& fileSpec,
+                                  const std::string& objectType, const std::string& objectGuid);
+  void UnpackToRepo(const std::vector<std::string>& parts, tRepository& target, const std::string& dir,
+                    std::vector<std::string>* outFiles, const std::vector<std::string>& includes,
+                    const std::vector<std::string>& excludes);
+  void UnpackToRepo(const std::string& fileSpec, tRepository& target, const std::string& dir,
+                    std::vector<std::string>* outFiles);
+  void Unpack(const std::string& fileSpec, const std::string& destination, std::vector<std::string>* outFiles);
+  void CreateRepositoryIndexFromImported(const std::vector<std::string>& files);
+
+  // Deletion.
+  void DeleteBackup(const std::string& infoPath);
+  void DeletePackedBackup(const std::string& fileSpec);
+
+  // Rotation.
+  void RotateFileBackup(const std::string& ownerGuid, const std::string& spec, int count);
+  void RotateStructuredBackup(const std::string& ownerGuid, const std::string& infoPath, int count);
+
+ private:
+  tRepositoryTransport* transport;      // owned; the chroot one or rootTransport itself
+  tRepositoryTransport* rootTransport;  // owned
+  tFilesTransaction* transaction;       // owned
+  std::string logPrefix;
+  static unsigned long s_requestTimeout;
+};
+
+// Factories; the caller owns and deletes the result.
+tRepository* GetRepository(const std::string& url, const std::string& password, bool passive, bool useSubDir);
+tRepository* GetLocalRepository(bool useSubDir);
+
+// Reads the description text of a descriptor.
+void ReadPropsFromXml(tRepositoryTransport& transport, const std::string& infoXmlPath, std::string& description);
+
+}  // namespace ovrin

@@ -1,0 +1,114 @@
+// The built binary run end to end on a sample installation.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using dktest::RunDumpkeep;
+
+class Cli : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> Env() const { return {{"OVR_CONF_DIR", install.confDir()}}; }
+  dktest::RunResult Run(std::vector<std::string> args) {
+    args.push_back("--session-path=" + session());
+    return RunDumpkeep(args, Env());
+  }
+  std::string session() const { return work / "session"; }
+  std::string Log() const { return dktest::ReadFile(session() + "/migration.log"); }
+
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+};
+
+TEST_F(Cli, NoArgumentsPrintsHelpAndSetsUpTheSessionInTheCurrentDirectory) {
+  dktest::RunResult r = RunDumpkeep({}, Env(), work.path());
+  EXPECT_EQ(0, r.code);
+  EXPECT_EQ(0u, r.out.find("--get-dump-list "));
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  struct stat st;
+  ASSERT_EQ(0, stat((work / "archives").c_str(), &st));
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  const std::string log = dktest::ReadFile(work / "migration.log");
+  EXPECT_NE(std::string::npos, log.find("dumpkeep started : " + dktest::DumpkeepBinary() + "\n"));
+  EXPECT_NE(std::string::npos, log.find("dumpkeep finished. Exit code: 0"));
+}
+
+TEST_F(Cli, HelpWinsOverCommandsAndCreatesNoSession) {
+  dktest::RunResult r = Run({"--get-dump-list", "--help"});
+  EXPECT_EQ(1, r.code);
+  EXPECT_FALSE(dktest::Exists(session()));
+  // Every entry is padded to the longest one ("--get-dumps-storage-credentials", 31 characters).
+  EXPECT_EQ(0u, r.out.find("--get-dump-list" + std::string(16, ' ') + "  " +
+                           "Get local repository files list. Available options --type, --guid, --id.\n\n"
+                           "--get-ftp-dump-list" + std::string(12, ' ') + "  " +
+                           "Get ftp repository files list. Avaiilable option --mask.\n\n"));
+  EXPECT_NE(std::string::npos, r.out.find("\n\n--id=arg (=-1)" + std::string(17, ' ') + "  Database ID"));
+  EXPECT_NE(std::string::npos, r.out.find("\n\n--name=arg (=)" + std::string(16, ' ') + "  Name of object.  Used"));
+  EXPECT_NE(std::string::npos, r.out.find("\n\n--session-path=arg (=.)" + std::string(7, ' ') + "  Session path.\n\n"));
+  EXPECT_NE(std::string::npos, r.out.find("\n\n--storage-structured" + std::string(11, ' ') + "  Used with"));
+  EXPECT_EQ(std::string::npos, r.out.find("export-dump-as-file"));
+  EXPECT_EQ(std::string::npos, r.out.find("Allowed"));
+  EXPECT_EQ(r.out.size() - 2, r.out.rfind("Log debug.\n\n") + 10);
+}
+
+TEST_F(Cli, OptionErrorsAreReportedWithTheirExitCodes) {
+  dktest::RunResult missing = Run({"--get-dump-list", "--type", "client"});
+  EXPECT_EQ("Missing option guid\n", missing.out);
+  EXPECT_EQ(1, missing.code);
+  EXPECT_NE(std::string::npos, Log().find("dumpkeep finished. Exit code: 1"));
+
+  dktest::RunResult storage = Run({"--get-ftp-dump-list"});
+  EXPECT_EQ("Missing option dump-storage\n", storage.out);
+  EXPECT_EQ(1, storage.code);
+
+  for (auto args : std::vector<std::vector<std::string>>{{"--no-such-option"},
+                                                          {"--rotate-dump", "--dump-rotation", "many"},
+                                                          {"bare-word"}}) {
+    dktest::RunResult r = Run(args);
+    EXPECT_EQ(1, r.code) << args[0];
+    EXPECT_EQ(0u, r.out.find("Error: ")) << r.out;
+  }
+
+  dktest::RunResult zero = Run({"--rotate-dump", "--dump-rotation", "0", "--guid", "g", "--dump-specification",
+                                "b_1001011200.tgz"});
+  EXPECT_EQ("'dump-rotation' has unexpected value '0'\n", zero.out);
+  EXPECT_EQ(1, zero.code);
+}
+
+TEST_F(Cli, CredentialsDocumentNamesTheLocalRoot) {
+  dktest::RunResult r = Run({"--get-dumps-storage-credentials"});
+  EXPECT_EQ(0, r.code);
+  EXPECT_EQ("<dumps-storage-credentials>\n <root-dir>" + install.dumps() + "</root-dir>\n</dumps-storage-credentials>\n",
+            r.out);
+  for (const std::string type : {"ftp", "Local"}) {
+    dktest::RunResult bad = Run({"--get-dumps-storage-credentials", "--storage-type", type});
+    EXPECT_EQ("'storage-type' has unexpected value '" + type + "'\n", bad.out);
+    EXPECT_EQ(1, bad.code);
+  }
+  install.SetConfig("DUMP_D", install.root() + "/special & <dumps>");
+  dktest::RunResult escaped = Run({"--get-dumps-storage-credentials"});
+  EXPECT_NE(std::string::npos, escaped.out.find("<root-dir>" + install.root() + "/special &amp; &lt;dumps&gt;</root-dir>"));
+}
+
+TEST_F(Cli, StartRecordQuotesArgumentsAndDebugModeAddsDetail) {
+  Run({"--get-dumps-storage-credentials", "--name=a b", "--mask", "", "--verbose"});
+  std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("--get-dumps-storage-credentials --name=a\\ b --mask '' --verbose"));
+  EXPECT_EQ(std::string::npos, log.find("Transport: "));
+
+  dktest::RunResult r = Run({"--get-ftp-dump-list", "--dump-storage", install.dumps(), "--debug"});
+  EXPECT_EQ(0, r.code) << r.out;
+  log = Log();
+  EXPECT_NE(std::string::npos, log.find("Transport: Get repository transport " + install.dumps()));
+}
+
+TEST_F(Cli, TransportNotFoundMapsTo127) {
+  dktest::RunResult r = Run({"--get-ftp-dump-list", "--dump-storage", install.root() + "/missing"});
+  EXPECT_EQ(127, r.code);
+  EXPECT_EQ("Transport error: Dir is not exists \n", r.out);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "util/strings.h"
+
+namespace ovrin {
+
+bool BeginsWith(const std::string& s, const std::string& prefix) {
+  return prefix.size() <= s.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  return suffix.size() <= s.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string SubstringBefore(const std::string& s, const std::string& delimiters) {
+  return s.substr(0, s.find_first_of(delimiters));
+}
+
+std::string ExtractExtension(const std::string& s, char separator, bool withSeparator) {
+  size_t pos = s.rfind(separator);
+  if (pos == std::string::npos) return "";
+  return s.substr(withSeparator ? pos : pos + 1);
+}
+
+std::string Concat(const std::vector<std::string>& items, const std::string& separator) {
+  std::string result;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i) result += separator;
+    result += items[i];
+  }
+  return result;
+}
+
+void Split(const std::string& s, std::vector<std::string>& out, const std::string& delimiters) {
+  size_t pos = s.find_first_not_of(delimiters);
+  while (pos != std::string::npos) {
+    size_t end = s.find_first_of(delimiters, pos);
+    out.push_back(s.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+    pos = end == std::string::npos ? end : s.find_first_not_of(delimiters, end);
+  }
+}
+
+std::string Replace(const std::string& s, const std::string& what, const std::string& with) {
+  if (what.empty()) return s;
+  std::string result;
+  size_t start = 0;
+  for (size_t pos = s.find(what); pos != std::string::npos; pos = s.find(what, start)) {
+    result.append(s, start, pos - start).append(with);
+    start = pos + what.size();
+  }
+  return result.append(s, start, std::string::npos);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string JoinPath(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  if (a.back() == '/' || b.front() == '/') return a + b;
+  return a + "/" + b;
+}
+
+std::string PathLeaf(const std::string& path) {
+  size_t pos = path.rfind('/');
+  return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string PathBranch(const std::string& path) {
+  size_t pos = path.rfind('/');
+  if (pos == std::string::npos) return "";
+  size_t end = path.find_last_not_of('/', pos);
+  return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
+}
+
+}  // namespace ovrin

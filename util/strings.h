@@ -1,0 +1,32 @@
+// Small string helpers shared by the repository, transport and descriptor code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ovrin {
+
+// True when `prefix` is no longer than `s` and equals its start; "" matches.
+bool BeginsWith(const std::string& s, const std::string& prefix);
+// True when `suffix` is no longer than `s` and equals its end; "" matches.
+bool EndsWith(const std::string& s, const std::string& suffix);
+// The part of `s` before the first character found in `delimiters`.
+std::string SubstringBefore(const std::string& s, const std::string& delimiters);
+// The part after the last `separator`, with the separator when asked; "" when absent.
+std::string ExtractExtension(const std::string& s, char separator, bool withSeparator);
+std::string Concat(const std::vector<std::string>& items, const std::string& separator);
+// Appends every maximal run of characters not in `delimiters`; never empty tokens.
+void Split(const std::string& s, std::vector<std::string>& out, const std::string& delimiters);
+// Replaces every non-overlapping `what` left to right; an empty `what` changes nothing.
+std::string Replace(const std::string& s, const std::string& what, const std::string& with);
+bool is_digit(char c);
+
+// Path helpers for '/'-separated relative paths.
+// `a` / `b` with one '/' unless `a` ends or `b` begins with one; "" / b is b.
+std::string JoinPath(const std::string& a, const std::string& b);
+// The last component of `path` ("" for "").
+std::string PathLeaf(const std::string& path);
+// Everything before the last component, without the trailing '/' ("" for one component).
+std::string PathBranch(const std::string& path);
+
+}  // namespace ovrin
