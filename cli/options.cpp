@@ -35,7 +35,7 @@ CommandLineOptions::CommandLineOptions()
       ("guid", po::value<std::string>(),
        "Guid of object who wants to see list of backups. Used with --get-dump-list")
       ("id", po::value<int>()->default_value(-1), "Database ID of object. Used with --get-dump-list")
-      ("name", po::value<std::string>()->default_value(""),
+      ("name", po::value<std::string>()->default_value("")->value_name("arg (=)"),
        "Name of object.  Used in case when there are no top .discovered directory. For admin: not required, "
        "for reseller and client: login, for domain: ASCII-name. Used with --get-dump-list")
       ("dump-storage", po::value<std::string>(),

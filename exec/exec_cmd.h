@@ -61,6 +61,7 @@ class ExecCmd : public CmdLine {
   std::string getString() const;
   [[noreturn]] void reportError() const;
 
+  const std::map<std::string, std::string>& env() const { return env_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   int returnCode() const { return returnCode_; }

@@ -51,6 +51,9 @@ bool IsAnyDiscoveredPath(const std::string& path, std::string& dumpName, std::st
 // Path helpers.
 bool PathBeginsWith(const std::string& base, const std::string& path);
 std::vector<std::string> SortPaths(std::vector<std::string> paths);
+// True when a '/'-separated component of `path` is "..": such a path could
+// leave the repository root.
+bool HasParentReference(const std::string& path);
 
 // Directory searches.
 void SearchObjectDirs(tRepositoryTransport& transport, const std::string& type,

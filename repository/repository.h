@@ -54,6 +54,9 @@ class tRepository {
   bool IsTransactionStarted();
   // Records every path of `files` (the part after `base` when it begins with it).
   void AddFilesToTransaction(const std::string& base, const std::vector<std::string>& files);
+  // Records `dirs` as created directories, in the given order (rollback
+  // removes them in that order, after the files).
+  void AddDirsToTransaction(const std::vector<std::string>& dirs);
 
   // Directories and files (paths relative to the repository root).
   void CreateDir(const std::string& dir);  // recorded in the transaction

@@ -6,7 +6,7 @@
 #   DIR/product/TAV/tmp/                 backup manager temporary directory
 #   DIR/product/TAV/ovrin.xsd            descriptor schema
 #   DIR/product/admin/sbin/backup_sign   signing utility (sign | verify FILE)
-#   DIR/product/admin/etc/sign_key.pem   its private key (and sign_cert.pem)
+#   DIR/product/admin/etc/sign_key.pem   its private key, an EC P-256 key (and sign_cert.pem)
 #   DIR/etc/ovr.conf                     panel configuration (DUMP_D, PRODUCT_ROOT_D, DUMP_TMP_D)
 #   DIR/etc/.ovr.shadow                  database administrator password
 #   DIR/dumps/                           empty local repository
@@ -58,7 +58,7 @@ if [ -f "$here/backup_sign" ]; then
   cp "$here/backup_sign" "$dir/product/admin/sbin/backup_sign"
   chmod 755 "$dir/product/admin/sbin/backup_sign"
   if [ ! -f "$dir/product/admin/etc/sign_key.pem" ]; then
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=dumpkeep sample signer" \
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 3650 -subj "/CN=dumpkeep sample signer" \
       -keyout "$dir/product/admin/etc/sign_key.pem" -out "$dir/product/admin/etc/sign_cert.pem" \
       >/dev/null 2>&1
   fi

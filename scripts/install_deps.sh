@@ -11,7 +11,7 @@ packages=(
   libxml2-dev libxml2-utils libcurl4-openssl-dev liblog4cpp5-dev libmariadb-dev
   libgtest-dev googletest
   mariadb-server mariadb-client
-  tar gzip perl openssl coreutils findutils
+  tar gzip perl openssl coreutils findutils time
   python3 python3-pyftpdlib
 )
 

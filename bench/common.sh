@@ -1,0 +1,35 @@
+# Shared helpers of the benchmark scripts (sourced, not run).
+# Every benchmark works in a scratch directory under BENCH_DIR (default /tmp)
+# holding its own sample installation, and removes it on exit.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+binary=${DUMPKEEP:-$root/build/dumpkeep}
+if [ ! -x "$binary" ]; then
+  echo "no dumpkeep binary at $binary (build first, or set DUMPKEEP)" >&2
+  exit 2
+fi
+scratch=$(mktemp -d "${BENCH_DIR:-/tmp}/dumpkeep_bench_XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+bash "$root/sample/make_sample_installation.sh" "$scratch/install"
+export OVR_CONF_DIR=$scratch/install/etc
+mkdir -p "$scratch/session"
+
+# seconds COMMAND...: runs COMMAND with its output discarded and prints the
+# wall-clock seconds it took.
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || { echo "command failed: $*" >&2; return 1; }
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+
+# ratio A B: A / B with two decimals.
+ratio() { echo "$1 $2" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "inf" }'; }
+
+# peak_kib COMMAND...: runs COMMAND and prints its peak resident set in KiB.
+peak_kib() {
+  /usr/bin/time -f "%M" -o "$scratch/time.out" "$@" >/dev/null 2>&1 || true
+  tail -n 1 "$scratch/time.out"
+}
+
+dumpkeep() { "$binary" --session-path "$scratch/session" "$@"; }

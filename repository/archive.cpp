@@ -1,0 +1,289 @@
+#include "repository/archive.h"
+
+#include <fstream>
+
+#include <boost/filesystem.hpp>
+
+#include "errors/loggable_exceptions.h"
+#include "log/debug_log.h"
+#include "repository/naming.h"
+#include "repository/repository.h"
+#include "util/strings.h"
+
+namespace fs = boost::filesystem;
+
+namespace ovrin {
+
+namespace {
+
+// Options every extraction carries: the archive is untrusted, so its owners
+// and its permission bits beyond the umask are never restored, even as root,
+// and names are always printed in the same quoting so that listings and
+// extraction reports agree.
+const std::vector<std::string> SAFE_EXTRACT_OPTIONS = {"--no-same-owner", "--no-same-permissions",
+                                                       "--quoting-style=escape"};
+
+// A perl single-quoted literal holding `s` byte for byte.
+std::string PerlLiteral(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\\' || c == '\'') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string PerlList(const std::vector<std::string>& words) {
+  std::string out = "(";
+  for (size_t i = 0; i < words.size(); ++i) out += (i ? ", " : "") + PerlLiteral(words[i]);
+  return out + ")";
+}
+
+// The joining script: streams every part, in order, into one tar started
+// without a shell, so no name or argument is ever re-split or expanded. Any
+// unreadable part, failed write or failing tar ends the script non-zero.
+std::string JoiningScript(const std::vector<std::string>& parts, const std::vector<std::string>& tarWords) {
+  return "use strict;\nuse warnings;\n"
+         "my @parts = " + PerlList(parts) + ";\n"
+         "my @tar = " + PerlList(tarWords) + ";\n"
+         "$SIG{PIPE} = 'IGNORE';\n"
+         "open(my $to, '|-', @tar) or die \"unable to start $tar[0]: $!\\n\";\n"
+         "binmode($to);\n"
+         "for my $part (@parts) {\n"
+         "  open(my $from, '<', $part) or die \"unable to open $part: $!\\n\";\n"
+         "  binmode($from);\n"
+         "  while (1) {\n"
+         "    my $n = sysread($from, my $block, 1048576);\n"
+         "    defined($n) or die \"unable to read $part: $!\\n\";\n"
+         "    last if $n == 0;\n"
+         "    print {$to} $block or die \"unable to pass $part to $tar[0]: $!\\n\";\n"
+         "  }\n"
+         "  close($from);\n"
+         "}\n"
+         "close($to) or die(($! ? \"unable to finish $tar[0]: $!\" : \"$tar[0] failed with status \" . ($? >> 8)) . \"\\n\");\n"
+         "exit(0);\n";
+}
+
+// Runs tar over `parts` with `args`; returns the command that ran.
+tLogExecCmd RunTar(const std::vector<std::string>& parts, const std::vector<std::string>& args, int& rc) {
+  std::vector<TempFileGuard> guards;
+  tLogExecCmd tar(TAR_UTIL);
+  tLogExecCmd cmd = SendFilesToTar(tar, parts, args, guards);
+  rc = cmd.exec(std::nothrow);
+  return cmd;
+}
+
+std::vector<std::string> OutputLines(const std::string& out) {
+  std::vector<std::string> lines;
+  Split(out, lines, "\n\r");
+  return lines;
+}
+
+// Runs an extraction whose failure is reported without tar's error output.
+void ExtractQuietly(const std::vector<std::string>& parts, const std::vector<std::string>& args,
+                    std::vector<std::string>& files) {
+  int rc = 0;
+  tLogExecCmd cmd = RunTar(parts, args, rc);
+  if (rc != 0) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to extract files from " + Concat(parts, ", "));
+  files = OutputLines(cmd.out());
+}
+
+std::vector<std::string> ExtractArgs(const std::string& dir) {
+  // tar would otherwise read backslash escapes in the directory and in the
+  // selected names; --no-unquote works only before -C.
+  std::vector<std::string> args = {"-xv", "--no-unquote", "-C", dir};
+  args.insert(args.end(), SAFE_EXTRACT_OPTIONS.begin(), SAFE_EXTRACT_OPTIONS.end());
+  return args;
+}
+
+// Writes `lines` one per line into a new guarded temporary file.
+std::string WriteListFile(const std::vector<std::string>& lines, std::vector<TempFileGuard>& guards) {
+  guards.emplace_back(GetTempFilePath());
+  const std::string& path = guards.back().Path();
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  for (const std::string& line : lines) out << line << "\n";
+  out.close();
+  if (!out) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to write list file " + path);
+  return path;
+}
+
+bool ReadAt(std::istream& in, std::streamoff offset, char* buffer, std::streamsize size) {
+  in.clear();
+  in.seekg(0);
+  if (offset != 0) in.seekg(offset);
+  if (!in) return false;
+  in.read(buffer, size);
+  return in.gcount() == size;
+}
+
+// Splits one line of `tar -tv --numeric-owner --full-time`: mode, uid/gid,
+// size, date and time, then one blank and the name.
+bool ParseListingLine(const std::string& line, ArchiveMember& member) {
+  size_t pos = 0;
+  for (int field = 0; field < 5; ++field) {
+    pos = line.find_first_not_of(' ', pos);
+    if (pos == std::string::npos) return false;
+    pos = line.find(' ', pos);
+    if (pos == std::string::npos) return false;
+  }
+  if (pos + 1 >= line.size()) return false;
+  member.type = line[0];
+  member.name = line.substr(pos + 1);
+  return true;
+}
+
+[[noreturn]] void RefuseMember(const std::string& name, const std::string& why) {
+  throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Archive member '" + name + "' " + why, 2);
+}
+
+}  // namespace
+
+// --- Extraction ----------------------------------------------------------------
+
+void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir, std::vector<std::string>& files,
+                    const std::vector<std::string>& includes, const std::vector<std::string>& excludes) {
+  std::vector<std::string> args = ExtractArgs(dir);
+  std::vector<TempFileGuard> lists;
+  if (!includes.empty()) {
+    args.push_back("--wildcards");
+    args.push_back("--files-from=" + WriteListFile(SortPaths(includes), lists));
+  }
+  if (!excludes.empty()) {
+    std::vector<std::string> lines;
+    for (const std::string& entry : SortPaths(excludes)) {
+      lines.push_back(entry);
+      lines.push_back(entry + "/*");
+    }
+    args.push_back("--wildcards");
+    args.push_back("--exclude-from=" + WriteListFile(lines, lists));
+  }
+  int rc = 0;
+  tLogExecCmd cmd = RunTar(parts, args, rc);
+  if (rc != 0) {
+    throw OVRIN_ERROR(tRepository::ArchiverError) % ("from " + Concat(parts, " ") + " to " + dir + ":\n" + cmd.err());
+  }
+  files = OutputLines(cmd.out());
+}
+
+void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string& dir,
+                        std::vector<std::string>& files) {
+  std::vector<std::string> args = ExtractArgs(dir);
+  args.push_back("--exclude=*/*");
+  ExtractQuietly(parts, args, files);
+}
+
+void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::string& subDir, const std::string& dir,
+                          std::vector<std::string>& files) {
+  std::vector<std::string> args = ExtractArgs(dir);
+  args.push_back("--wildcards");
+  args.push_back(subDir + "/*");
+  ExtractQuietly(parts, args, files);
+}
+
+tLogExecCmd SendFilesToTar(tLogExecCmd& tar, const std::vector<std::string>& parts,
+                           const std::vector<std::string>& tarArgs, std::vector<TempFileGuard>& guards) {
+  if (parts.empty()) throw OVRIN_ERROR(tRepository::ArchiverError) % "no files to extract";
+  std::vector<std::string> tarWords = {TAR_UTIL};
+  if (IsGzipped(parts[0])) {
+    tar << "-z";
+    tarWords.push_back("-z");
+  }
+  if (parts.size() == 1) {
+    tar << "-f" << parts[0];
+    for (const std::string& arg : tarArgs) tar << arg;
+    return tar;
+  }
+  tar << "-f" << "-";
+  tarWords.push_back("-f");
+  tarWords.push_back("-");
+  tarWords.insert(tarWords.end(), tarArgs.begin(), tarArgs.end());
+
+  guards.emplace_back(GetTempFilePath());
+  const std::string& script = guards.back().Path();
+  std::ofstream out(script.c_str(), std::ios::binary | std::ios::trunc);
+  out << JoiningScript(parts, tarWords);
+  out.close();
+  if (!out) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to write script " + script);
+  tLogExecCmd perl("perl");
+  perl << script;
+  return perl;
+}
+
+// --- Listing --------------------------------------------------------------------
+
+void ListArchive(const std::vector<std::string>& parts, std::vector<ArchiveMember>& members) {
+  // -P keeps leading '/' and '../' in the names, so that the checks see the
+  // names as stored rather than as tar would rewrite them.
+  int rc = 0;
+  tLogExecCmd cmd =
+      RunTar(parts, {"-tv", "--numeric-owner", "--full-time", "-P", "--quoting-style=escape"}, rc);
+  if (rc != 0) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to extract files from " + Concat(parts, ", "));
+  for (const std::string& line : OutputLines(cmd.out())) {
+    ArchiveMember member;
+    if (!ParseListingLine(line, member)) {
+      throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Unreadable archive listing line '" + line + "'",
+                            2);
+    }
+    members.push_back(member);
+  }
+}
+
+void CheckArchiveMembers(const std::vector<ArchiveMember>& members) {
+  for (const ArchiveMember& member : members) {
+    if (member.type != '-' && member.type != 'd') RefuseMember(member.name, "is not a regular file or directory");
+    if (BeginsWith(member.name, "/")) RefuseMember(member.name, "has an absolute name");
+    if (HasParentReference(member.name)) RefuseMember(member.name, "leads out of the dump directory");
+  }
+}
+
+std::vector<std::string> MemberNames(const std::vector<ArchiveMember>& members) {
+  std::vector<std::string> names;
+  for (const ArchiveMember& member : members) names.push_back(member.name);
+  return names;
+}
+
+// --- Format probes ------------------------------------------------------------------
+
+bool HasGzipFormat(std::istream& in) {
+  char magic[2];
+  return ReadAt(in, 0, magic, 2) && static_cast<unsigned char>(magic[0]) == 0x1F &&
+         static_cast<unsigned char>(magic[1]) == 0x8B;
+}
+
+bool HasTarFormat(std::istream& in) {
+  char magic[5];
+  return ReadAt(in, 257, magic, 5) && std::string(magic, 5) == "ustar";
+}
+
+bool HasZipFormat(std::istream& in) {
+  char magic[2];
+  return ReadAt(in, 0, magic, 2) && magic[0] == 'P' && magic[1] == 'K';
+}
+
+bool IsGzipped(const std::string& path) {
+  LogVerboseMsg("Check file " + path + " is gzipped");
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (in.is_open()) {
+    if (HasGzipFormat(in)) {
+      LogVerboseMsg("File is gzipped");
+      return true;
+    }
+    if (HasTarFormat(in)) {
+      LogVerboseMsg("File is not gzipped");
+      return false;
+    }
+  }
+  throw OVRIN_EXCEPTION(RepositoryException, "File has wrong format", 2);
+}
+
+bool SafeCreateDir(const std::string& path) {
+  try {
+    fs::create_directories(path);
+    return fs::is_directory(path);
+  } catch (const std::exception& e) {
+    LogError(std::string("Error: ") + e.what());
+    return false;
+  }
+}
+
+}  // namespace ovrin

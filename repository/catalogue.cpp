@@ -1,0 +1,192 @@
+// The backup catalogue: which dumps an object may see, what one dump is, how
+// much space an object's dumps take, and the same for exported single-file
+// dumps. Everything comes from names, sidecar items and the descriptor.
+#include "repository/catalogue.h"
+
+#include <algorithm>
+
+#include <boost/lexical_cast.hpp>
+#include <boost/regex.hpp>
+
+#include "log/debug_log.h"
+#include "repository/naming.h"
+#include "repository/repository.h"
+#include "util/strings.h"
+
+namespace ovrin {
+
+namespace {
+
+bool Contains(const std::vector<std::string>& items, const std::string& item) {
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+}  // namespace
+
+void SetBackupNameFromPath(const std::string& path, BackupInfo& info) {
+  info.name = PathLeaf(path);
+  info.fullname = path;
+}
+
+void SetDateFromPath(BackupInfo& info, const std::string& path) {
+  std::string stamp;
+  try {
+    stamp = GetDumpLabel(path);
+  } catch (const RepositoryException& e) {
+    LogMsg(e);
+    stamp = ZERO_DATE;
+  }
+  info.SetDateTimeStr(stamp);
+}
+
+BackupInfoUtil tRepository::GetInitialBackupInfo(const std::string& sidecarDir) {
+  LogVerboseMsg(logPrefix + "Get initial backup info from dir " + sidecarDir);
+  BackupInfoUtil info;
+  std::string owner, ownerType, guid, objectId, size;
+  if (!GetBackupParamsFromListing(*transport, sidecarDir, owner, ownerType, guid, objectId, size)) {
+    throw OVRIN_EXCEPTION(RepositoryException, "Discovered dir '" + sidecarDir + "' not found", 1);
+  }
+  info.ownerGuid = owner;
+  info.ownerType = ownerType;
+  info.objectId = objectId;
+  try {
+    info.size = boost::lexical_cast<int64_t>(size);
+  } catch (const boost::bad_lexical_cast& e) {
+    LogError(logPrefix + "Unable to parse size of dump: " + e.what());
+    info.size = 0;
+  }
+  return info;
+}
+
+void tRepository::BackupsList(const std::string& type, const std::string& guid, const std::string& objectName,
+                              BackupInfoList& list, bool brief) {
+  LogStep(logPrefix + "List backups of type " + type + " for guid " + guid);
+
+  // A broken index only narrows the search to objectName; it never fails the listing.
+  std::vector<std::string> objectIds;
+  try {
+    objectIds = GetDiscoveredNames(*rootTransport, guid);
+  } catch (const RepoLoggableException<ExTraceable>& e) {
+    LogMsg(e);
+  } catch (const ExTraceable& e) {
+    LogMsg(e);
+  } catch (const std::exception& e) {
+    LogError(logPrefix + "Unable to retreave object ids from central repository: " + e.what());
+  } catch (...) {
+    LogError(logPrefix + "Unable to retreave object ids from central repository: unknown exception");
+  }
+  if (!objectName.empty() && !Contains(objectIds, objectName)) objectIds.push_back(objectName);
+
+  std::vector<std::string> dirs;
+  SearchObjectDirs(*transport, type, objectIds, dirs, "", 0);
+
+  for (const std::string& objectDir : dirs) {
+    const std::string sidecars = JoinPath(objectDir, DISCOVERED);
+    if (!transport->IsDirExist(sidecars)) {
+      LogVerboseMsg(logPrefix + "'" + DISCOVERED + "' directory for '" + type + "' '" + guid + "' not found");
+      continue;
+    }
+    std::vector<FileInfo> entries;
+    transport->ListDirEx(sidecars, entries);
+    for (const FileInfo& entry : entries) {
+      const std::string sidecar = JoinPath(sidecars, entry.name);
+      try {
+        if (!transport->IsDirExist(sidecar)) continue;
+        BackupInfoUtil info = GetInitialBackupInfo(sidecar);
+        // Object directories of one id may hold dumps of other objects that
+        // happen to share the directory name; only the object's own are listed.
+        if (type != "server" && !Contains(objectIds, info.objectId)) continue;
+        const std::string xml = JoinPath(objectDir, entry.name + ".xml");
+        if (!transport->IsExist(xml)) {
+          LogVerboseMsg(logPrefix + "Discovered dir " + sidecar + " exists but file " + xml +
+                        " not exists. Skipping.");
+          continue;
+        }
+        SetBackupNameFromPath(xml, info);
+        if (!brief) {
+          ReadPropsFromXml(*transport, xml, info.description);
+          info.validationResults = ValidateBackup(xml, true);
+        }
+        SetDateFromPath(info, xml);
+        list.push_back(info);
+      } catch (const RepositoryException& e) {
+        LogMsg(e);
+      } catch (const std::exception& e) {
+        LogError(logPrefix + "Error: unable to retreave backup info from " + sidecar + ": " + e.what());
+      }
+    }
+  }
+}
+
+int64_t tRepository::GetDiskUsage(const std::string& type, const std::string& guid, const std::string& ownerGuid) {
+  BackupInfoList records;
+  BackupsList(type, guid, "", records, true);
+  int64_t total = 0;
+  for (const BackupInfo& record : records) {
+    if (ownerGuid.empty() || record.ownerGuid == ownerGuid) total += record.size;
+  }
+  return total;
+}
+
+BackupInfo tRepository::GetBackupInfo(const std::string& infoXmlPath, bool skipSignCheck) {
+  LogStep(logPrefix + "Get backup info from " + infoXmlPath);
+  BackupInfoUtil info = GetInitialBackupInfo(GetDiscoveredDir(infoXmlPath));
+  SetBackupNameFromPath(infoXmlPath, info);
+  ReadPropsFromXml(*transport, infoXmlPath, info.description);
+  info.validationResults = ValidateBackup(infoXmlPath, skipSignCheck);
+  SetDateFromPath(info, infoXmlPath);
+  return info;
+}
+
+BackupInfo tRepository::GetBackupInfoFromFile(const FileInfo& file, bool validate,
+                                              const std::vector<FileInfo>& listing) {
+  LogVerboseMsg(logPrefix + "Get backup info from file");
+  BackupInfoUtil info;
+  if (listing.empty()) {
+    info.size = file.size;
+  } else {
+    for (const FileInfo& entry : listing) {
+      unsigned number = 0;
+      if (IsSplittedPart(file.name, entry.name, number)) info.size += entry.size;
+    }
+  }
+  SetBackupNameFromPath(file.path, info);
+  SetDateFromPath(info, file.path);
+  if (validate) {
+    ValidationResults results;
+    int64_t size = 0;
+    GetPackedBackupProps(*transport, file.path, results, size);
+    info.validationResults = results;
+    info.size = size;
+  }
+  return info;
+}
+
+void tRepository::PackedBackupsList(const std::string& dir, const std::string& mask, BackupInfoList& list) {
+  LogStep(logPrefix + "List packed backups at " + dir);
+  std::vector<FileInfo> entries;
+  transport->ListDirEx(dir, entries);
+  const boost::regex pattern(PrepareMaskStr(mask), boost::regex::basic);
+  for (const FileInfo& entry : entries) {
+    if (!mask.empty() && !boost::regex_match(entry.name, pattern)) continue;
+    if (entry.name == "." || entry.name == "..") continue;
+    if (!IsFtpDumpName(entry.name)) continue;
+    if (transport->IsDirExist(entry.path)) continue;
+    list.push_back(GetBackupInfoFromFile(entry, false, entries));
+  }
+}
+
+BackupInfo tRepository::GetPackedBackupInfo(const std::string& path) {
+  LogStep(logPrefix + "Get packed backup info from file " + path);
+  std::vector<FileInfo> entries;
+  transport->ListDirEx(PathBranch(path), entries);
+  const std::string leaf = PathLeaf(path);
+  for (const FileInfo& entry : entries) {
+    if (entry.name == leaf && !transport->IsDirExist(entry.path)) {
+      return GetBackupInfoFromFile(entry, true, entries);
+    }
+  }
+  throw OVRIN_EXCEPTION(RepositoryException, "File '" + path + "' not found", 1);
+}
+
+}  // namespace ovrin

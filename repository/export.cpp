@@ -1,0 +1,245 @@
+// Export of dumps out of a repository: the dump export that prepares an
+// archive for the destination, and the join of an exported file's split parts
+// into one file at another storage.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "errors/loggable_exceptions.h"
+#include "errors/system_error.h"
+#include "infoxml/info_xml_reader.h"
+#include "log/debug_log.h"
+#include "repository/naming.h"
+#include "repository/packed_files.h"
+#include "repository/repository.h"
+#include "util/strings.h"
+#include "util/temp_files.h"
+
+namespace fs = boost::filesystem;
+
+namespace ovrin {
+
+namespace {
+
+// Large enough that the join costs little more than the reads and writes
+// themselves; the streams pass reads of this size straight to the system.
+const size_t JOIN_BLOCK_SIZE = 1 << 20;
+
+void RejectParentReference(const std::string& path) {
+  if (HasParentReference(path))
+    throw OVRIN_EXCEPTION(RepositoryException, "file name '" + path + "' has wrong format", 2);
+}
+
+std::string Join(const std::vector<std::string>& items, const std::string& separator) {
+  std::string joined;
+  for (size_t i = 0; i < items.size(); ++i) joined += (i ? separator : "") + items[i];
+  return joined;
+}
+
+RepositoryException ExistsError(const std::string& destinationPath) {
+  return OVRIN_EXCEPTION(RepositoryException, "file " + destinationPath + " exists", 3);
+}
+
+// The file being joined. It is written under a hidden temporary name beside
+// its final place and only renamed into place once complete, so a failed join
+// never leaves a partial file under the name the user asked for. Whatever has
+// not been committed (the temporary file, a directory made for it) is removed
+// on destruction.
+class tJoinTarget {
+ public:
+  explicit tJoinTarget(const std::string& target) : target(target) {
+    const std::string dir = PathBranch(target);
+    // Only the last directory is made: its parent must already exist.
+    if (!dir.empty() && !fs::is_directory(dir)) {
+      fs::create_directory(dir);
+      createdDir = dir;
+    }
+    tempPath = TAV_getTempFileName(dir.empty() ? "." : dir, "." + PathLeaf(target) + ".join");
+    fd = ::open(tempPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) throw OutputStreamException();
+    // The temporary file is private; the joined file gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0) throw OutputStreamException();
+  }
+
+  ~tJoinTarget() {
+    if (fd >= 0) ::close(fd);
+    if (committed) return;
+    if (!tempPath.empty() && ::unlink(tempPath.c_str()) != 0 && errno != ENOENT)
+      LogError("Error: unable to remove " + tempPath);
+    if (!createdDir.empty()) {
+      boost::system::error_code ignored;
+      fs::remove(createdDir, ignored);  // removes only an empty directory
+    }
+  }
+
+  tJoinTarget(const tJoinTarget&) = delete;
+  tJoinTarget& operator=(const tJoinTarget&) = delete;
+
+  void Write(const char* data, size_t size) {
+    while (size > 0) {
+      ssize_t written = ::write(fd, data, size);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        throw OutputStreamException();
+      }
+      data += written;
+      size -= static_cast<size_t>(written);
+    }
+  }
+
+  // Closes the file and gives it its final name; a file that appeared under
+  // that name meanwhile is never replaced.
+  void Commit(const std::string& destinationPath) {
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0) throw OutputStreamException();
+    if (::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL) {
+        if (errno == EEXIST) throw ExistsError(destinationPath);
+        throwSystemError("unable to rename " + tempPath, errno);
+      }
+      // Some file systems cannot refuse to replace: check, then rename plainly.
+      if (fs::exists(fs::symlink_status(target))) throw ExistsError(destinationPath);
+      if (::rename(tempPath.c_str(), target.c_str()) != 0) throwSystemError("unable to rename " + tempPath, errno);
+    }
+    committed = true;
+  }
+
+ private:
+  std::string target;
+  std::string tempPath;
+  std::string createdDir;
+  int fd = -1;
+  bool committed = false;
+};
+
+// Appends the whole of one part to the target.
+void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTarget& target,
+              std::vector<char>& buffer) {
+  std::unique_ptr<irepostream> in(transport.GetFile(part));
+  // A part that vanished since the listing opens as a failed stream.
+  if (!in || !*in) throw InputStreamException();
+  for (;;) {
+    in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::streamsize got = in->gcount();
+    if (got > 0) target.Write(buffer.data(), static_cast<size_t>(got));
+    if (in->bad()) throw InputStreamException();
+    if (in->eof()) break;
+    if (in->fail()) throw InputStreamException();
+  }
+  in->close();
+}
+
+}  // namespace
+
+void tRepository::ExportToRepo(const std::string& infoPath, tRepository& destination, const std::string& dir,
+                               const std::string& fileName, const std::string& extension, CompressionLevel level,
+                               long long splitSize, std::vector<std::string>* outFiles,
+                               std::vector<long long>* outSizes) {
+  LogStep(logPrefix + "Export from " + infoPath + " to " + destination.transport->GetUrl() + "/" +
+          (dir.empty() ? "" : dir + "/") + fileName + (extension.empty() ? "" : "." + extension));
+  RejectParentReference(infoPath);
+  TempFileGuard workFile(GetTempFilePath());
+  tInfoXmlReader reader(transport, infoPath);
+
+  const std::string dumpDir = PathBranch(infoPath);
+  const std::string infoName = PathLeaf(infoPath);
+  const std::string label = GetInfoXmlsLabel(infoName);
+  const std::string prefix = GetDumpPrefix(infoName);
+
+  std::vector<std::string> files;
+  FindInfoXmlAndDiscovered(*transport, dumpDir, prefix, label, "", true, files, false, true, true, true);
+
+  // Local path -> name inside the archive. The archive carries a signed
+  // descriptor; the reader owns (and removes) the signed copy.
+  std::map<std::string, std::string> additionalFiles;
+  additionalFiles[reader.Sign()] = infoName;
+
+  std::string archiveName = fileName;
+  if (archiveName.empty()) archiveName = prefix + "_" + label + (extension.empty() ? ".tgz" : "");
+
+  destination.PackFromRepo(*this, workFile.Path(), &files, additionalFiles, dir, archiveName, extension, level,
+                           splitSize, outFiles, outSizes);
+}
+
+void tRepository::PackFromRepo(tRepository& source, const std::string& workPath,
+                               const std::vector<std::string>* files,
+                               const std::map<std::string, std::string>& additionalFiles, const std::string& dir,
+                               const std::string& fileName, const std::string& extension, CompressionLevel,
+                               long long splitSize, std::vector<std::string>*, std::vector<long long>*) {
+  LogVerboseMsg(logPrefix + "Pack" + (files ? " " + Join(*files, ", ") : "") + " from " +
+                source.transport->GetUrl() + "/" + workPath + " to directory " + dir + " using: filename " +
+                fileName + (extension.empty() ? "" : ", extension " + extension) +
+                ". Addditional files count: " + std::to_string(additionalFiles.size()) +
+                ". Split size: " + std::to_string(splitSize));
+  const std::string targetDir = JoinPath(transport->GetReceivingDir(), dir);
+  LogMsg(logPrefix + "Pack target directory " + targetDir);
+
+  // A work file made by the caller on this host is already local; only a path
+  // naming an entry of the source storage has to be fetched.
+  boost::system::error_code ignored;
+  const bool hostWorkFile = BeginsWith(workPath, "/") && fs::is_regular_file(workPath, ignored);
+  if (!hostWorkFile) source.transport->GetLocalDirFiles(workPath, files);
+
+  throw OVRIN_ERROR(tRepository::ArchiverError) % "Multivolume packing not implemented";
+}
+
+void tRepository::PackedExport(const std::string& fileSpec, const std::string& destinationUrl,
+                               const std::string& password, bool passive) {
+  std::string storageUrl;
+  std::string filePath;
+  DecomposeUrl(destinationUrl, storageUrl, filePath);
+  std::unique_ptr<tRepository> destination;
+  try {
+    destination.reset(GetRepository(storageUrl, password, passive, false));
+  } catch (const std::exception& e) {
+    LogError(std::string("Error: ") + e.what());
+    throw OVRIN_EXCEPTION(TransportException, "unable to connect to repository " + storageUrl + " " + e.what(), 0);
+  }
+  PackedExportToRepo(fileSpec, *destination, filePath);
+}
+
+void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& destination,
+                                     const std::string& destinationPath) {
+  LogStep(logPrefix + "Export file from " + fileSpec + " to " + destination.transport->GetUrl() + "/" +
+          destinationPath);
+  try {
+    if (fileSpec.empty()) throw OVRIN_EXCEPTION(RepositoryException, "path to exporting file is empty", 0);
+    if (destinationPath.empty()) throw OVRIN_EXCEPTION(RepositoryException, "destination path path is empty", 0);
+    // Before anything is read: an existing file is never touched.
+    if (destination.transport->IsExist(destinationPath)) throw ExistsError(destinationPath);
+
+    std::vector<std::string> parts;
+    GetFileParts(*transport, fileSpec, parts);
+    LogVerboseMsg(logPrefix + "Joining " + std::to_string(parts.size()) + " part(s): " + Join(parts, ", "));
+
+    tJoinTarget target(JoinPath(destination.transport->GetReceivingDir(), destinationPath));
+    std::vector<char> buffer(JOIN_BLOCK_SIZE);
+    for (const std::string& part : parts) CopyPart(*transport, part, target, buffer);
+    target.Commit(destinationPath);
+    destination.transport->ReceiveDir("");
+  } catch (const TransportException&) {
+    throw;
+  } catch (const RepositoryException&) {
+    throw;
+  } catch (const ExTraceable& e) {
+    LogMsg(e);
+    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to export file: ") + e.what(), 0);
+  } catch (const std::exception& e) {
+    LogError(std::string("Error: ") + e.what());
+    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to export file: ") + e.what(), 0);
+  }
+}
+
+}  // namespace ovrin

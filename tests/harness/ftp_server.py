@@ -1,0 +1,172 @@
+#!/usr/bin/python3
+"""Loopback FTP server for the transport tests.
+
+Serves ROOT on 127.0.0.1 at a free port and prints that port, alone on one
+line, on standard output once it accepts connections. Runs until killed.
+
+Modes:
+  normal         an ordinary server
+  windows        LIST answers in the style of a Windows server
+  refuse-login   every USER is answered with 530
+  drop-download  the server process dies after sending the first part of a RETR
+  drop-upload    the server process dies after storing the first part of a STOR
+  stall          a plain socket that accepts connections and never answers
+
+Users come as pairs of --user LOGIN --password PASSWORD (any characters);
+--anonymous adds an anonymous user with full rights. With --log FILE every
+command line a client sends is appended to FILE as it arrives.
+"""
+
+import argparse
+import os
+import socket
+import sys
+import time
+
+DROP_AFTER = 65536
+
+
+def serve_stall():
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    print(listener.getsockname()[1], flush=True)
+    held = []
+    while True:
+        conn, _ = listener.accept()
+        held.append(conn)  # keep it open and silent
+
+
+class DroppingReader:
+    """Hands out the first block of a file, then ends the whole server."""
+
+    def __init__(self, fd):
+        self.fd = fd
+        self.name = fd.name
+        self.served = 0
+
+    def read(self, size=-1):
+        if self.served >= DROP_AFTER:
+            os._exit(0)
+        data = self.fd.read(DROP_AFTER if size < 0 else min(size, DROP_AFTER))
+        self.served += len(data)
+        return data
+
+    def seek(self, *args):
+        return self.fd.seek(*args)
+
+    @property
+    def closed(self):
+        return self.fd.closed
+
+    def close(self):
+        self.fd.close()
+
+
+class DroppingWriter:
+    """Stores the first block of an upload, then ends the whole server."""
+
+    def __init__(self, fd):
+        self.fd = fd
+        self.name = fd.name
+        self.stored = 0
+
+    def write(self, data):
+        self.fd.write(data)
+        self.fd.flush()
+        self.stored += len(data)
+        if self.stored >= DROP_AFTER:
+            os._exit(0)
+        return len(data)
+
+    def seek(self, *args):
+        return self.fd.seek(*args)
+
+    @property
+    def closed(self):
+        return self.fd.closed
+
+    def close(self):
+        self.fd.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--mode", default="normal")
+    parser.add_argument("--user", action="append", default=[])
+    parser.add_argument("--password", action="append", default=[])
+    parser.add_argument("--anonymous", action="store_true")
+    parser.add_argument("--log", default="")
+    args = parser.parse_args()
+
+    if args.mode == "stall":
+        serve_stall()
+        return
+
+    import logging
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.filesystems import AbstractedFS
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    logging.basicConfig(level=logging.CRITICAL)
+    command_log = open(args.log, "a", buffering=1) if args.log else None
+
+    authorizer = DummyAuthorizer()
+    for login, password in zip(args.user, args.password):
+        authorizer.add_user(login, password, args.root, perm="elradfmwMT")
+    if args.anonymous:
+        import warnings
+        warnings.simplefilter("ignore")
+        authorizer.add_anonymous(args.root, perm="elradfmwMT")
+
+    class WindowsFS(AbstractedFS):
+        def format_list(self, basedir, listing, ignore_err=True):
+            for name in listing:
+                path = os.path.join(basedir, name)
+                try:
+                    st = os.stat(path)
+                except OSError:
+                    if ignore_err:
+                        continue
+                    raise
+                stamp = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
+                if os.path.isdir(path):
+                    middle = "%-14s" % "<DIR>"
+                else:
+                    middle = "%14s" % "{:,}".format(st.st_size)
+                yield ("%s    %s %s\r\n" % (stamp, middle, name)).encode("utf8", "replace")
+
+    class DroppingFS(AbstractedFS):
+        def open(self, filename, mode):
+            fd = AbstractedFS.open(self, filename, mode)
+            if args.mode == "drop-download" and "r" in mode:
+                return DroppingReader(fd)
+            if args.mode == "drop-upload" and ("w" in mode or "a" in mode):
+                return DroppingWriter(fd)
+            return fd
+
+    class Handler(FTPHandler):
+        def pre_process_command(self, line, cmd, arg):
+            if command_log:
+                command_log.write(line + "\n")
+            if args.mode == "refuse-login" and cmd == "USER":
+                self.respond("530 Logins are not accepted here.")
+                return
+            return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    Handler.authorizer = authorizer
+    Handler.banner = "test server ready"
+    if args.mode == "windows":
+        Handler.abstracted_fs = WindowsFS
+    elif args.mode in ("drop-download", "drop-upload"):
+        Handler.abstracted_fs = DroppingFS
+
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    print(server.socket.getsockname()[1], flush=True)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

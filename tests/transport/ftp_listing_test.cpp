@@ -1,0 +1,101 @@
+#include "transport/ftp_listing.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/ftp_support.h"
+#include "util/strings.h"
+
+using namespace ovrin;
+
+TEST(FtpListing, UnixLinesGiveNameSizeAndDateText) {
+  FtpFileInfo info;
+  ASSERT_TRUE(InitFromUnixLs("-rw-r--r--   1 owner group 1048576 Jan 10 12:00 dump_2401101200.tar", info));
+  EXPECT_EQ("dump_2401101200.tar", info.name);
+  EXPECT_EQ(1048576, info.size);
+  EXPECT_EQ("Jan 10 12:00", info.GetDateTimeStr());
+  EXPECT_EQ(0, info.GetDateTime());
+
+  ASSERT_TRUE(InitFromUnixLs("drwxr-xr-x 2 1000 1000 4096 Dec  1  2023 clients", info));
+  EXPECT_EQ("clients", info.name);
+  EXPECT_EQ(4096, info.size);
+  EXPECT_EQ("Dec  1  2023", info.GetDateTimeStr());
+
+  // Sizes beyond 64 bits come from a broken or hostile server: rejected, not thrown.
+  FtpFileInfo kept;
+  kept.name = "kept";
+  EXPECT_FALSE(InitFromUnixLs("-rw-r--r-- 1 o g 99999999999999999999999 Jan 10 12:00 big", kept));
+  EXPECT_FALSE(InitFromUnixLs("total 12", kept));
+  EXPECT_EQ("kept", kept.name);
+  EXPECT_EQ(0, kept.size);
+}
+
+TEST(FtpListing, WindowsLinesGiveNameSizeAndDateText) {
+  dktest::CapturedLog log;
+  FtpFileInfo info;
+  ASSERT_TRUE(InitFromWinDir("01-10-24  12:00PM       1,048,576 dump.tar", info));
+  EXPECT_EQ("dump.tar", info.name);
+  EXPECT_EQ(1048576, info.size);
+  EXPECT_EQ("01-10-24  12:00PM", info.GetDateTimeStr());
+  EXPECT_FALSE(log.Has("Unable to retreave file size"));
+
+  const std::string dirLine = "01-10-24  12:00PM       <DIR>          clients";
+  ASSERT_TRUE(InitFromWinDir(dirLine, info));
+  EXPECT_EQ("clients", info.name);
+  EXPECT_EQ(0, info.size);
+  EXPECT_TRUE(log.Has("Unable to retreave file size from line '" + dirLine + "'"));
+
+  // A Windows line is not mistaken for a Unix one.
+  FtpFileInfo unix;
+  EXPECT_FALSE(InitFromUnixLs("01-10-24  12:00PM       1,048,576 dump.tar", unix));
+}
+
+TEST(FtpListing, SplitFileInfoTakesParsableLinesOnly) {
+  dktest::CapturedLog log;
+  std::vector<FtpFileInfo> infos;
+  SplitFileInfo("total 8\r\n"
+                "-rw-r--r-- 1 o g 10 Jan 10 12:00 a.tar\r\n"
+                "\r\n"
+                "01-10-24  12:00PM       <DIR>          b\n"
+                "-rw-r--r-- 1 o g 20 Jan 10 12:01 c.xml",
+                infos);
+  ASSERT_EQ(3u, infos.size());
+  EXPECT_EQ("a.tar", infos[0].name);
+  EXPECT_EQ(10, infos[0].size);
+  EXPECT_EQ("b", infos[1].name);
+  EXPECT_EQ("c.xml", infos[2].name);
+  EXPECT_EQ(20, infos[2].size);
+  EXPECT_TRUE(log.Has("Unable to get file info from line 'total 8'"));
+}
+
+// Listing data may be cut anywhere by the network; wherever the cuts fall,
+// the joined lines must be those of the whole text.
+TEST(FtpListing, JoinerGivesTheSameLinesWhereverTheDataIsCut) {
+  const std::string text =
+      "-rw-r--r-- 1 o g 10 Jan 10 12:00 first.tar\r\n"
+      "-rw-r--r-- 1 o g 2048 Jan 10 12:01 second.tar\r\n"
+      "drwxr-xr-x 2 o g 0 Jan 10 12:02 third\r\n";
+  std::vector<std::string> whole;
+  Split(text, whole, "\r\n");
+  ASSERT_EQ(3u, whole.size());
+
+  for (size_t a = 0; a <= text.size(); ++a) {
+    for (size_t b = a; b <= text.size(); b += 7) {
+      FtpLineJoiner joiner;
+      std::string delivered = joiner.Take(text.data(), a);
+      delivered += joiner.Take(text.data() + a, b - a);
+      delivered += joiner.Take(text.data() + b, text.size() - b);
+      delivered += joiner.Finish();
+      std::vector<std::string> lines;
+      Split(delivered, lines, "\r\n");
+      ASSERT_EQ(whole, lines) << "cut at " << a << " and " << b;
+    }
+  }
+}
+
+TEST(FtpListing, JoinerKeepsAnUnfinishedLastLineUntilTheEnd) {
+  FtpLineJoiner joiner;
+  EXPECT_EQ("", joiner.Take("abc", 3));
+  EXPECT_EQ("abcdef\n", joiner.Take("def\ngh", 6));
+  EXPECT_EQ("gh", joiner.Finish());
+  EXPECT_EQ("", joiner.Finish());
+}

@@ -1,0 +1,392 @@
+#include "transport/ftp_connection.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <sys/stat.h>
+
+#include "errors/loggable_exceptions.h"
+#include "log/debug_log.h"
+#include "util/strings.h"
+
+namespace ovrin {
+
+const char* tFtpConnection::InvalidPath(bool codeName) {
+  return codeName ? "tFtpConnection::InvalidPath" : "Invalid path: %1%";
+}
+
+const char* tFtpConnection::FileOpenError(bool codeName) {
+  return codeName ? "tFtpConnection::FileOpenError" : "Unable to open file %1%: %2%";
+}
+
+const char* tFtpConnection::InvalidCredentials(bool codeName) {
+  return codeName ? "tFtpConnection::InvalidCredentials" : "Invalid credentials: %1%";
+}
+
+namespace {
+
+const unsigned long DEFAULT_TIMEOUT = 600;
+
+// A NUL would cut the text short once it becomes a C string, and CR or LF
+// would end the FTP command early and start another one.
+bool HoldsControlBreak(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// What the listing callbacks collect into.
+struct NameListing {
+  FtpLineJoiner joiner;
+  std::vector<std::string> names;
+};
+
+struct InfoListing {
+  FtpLineJoiner joiner;
+  std::vector<FtpFileInfo> infos;
+};
+
+// Owns a command list handed to the handle; the handle forgets it before the
+// list is freed, whether or not the transfer succeeded.
+class CommandList {
+ public:
+  CommandList(CURL* handle, CURLoption option) : handle_(handle), option_(option) {}
+  ~CommandList() {
+    curl_easy_setopt(handle_, option_, static_cast<curl_slist*>(nullptr));
+    curl_slist_free_all(list_);
+  }
+  CommandList(const CommandList&) = delete;
+  CommandList& operator=(const CommandList&) = delete;
+
+  // Returns the result of handing the list (with `command` added) to the handle.
+  CURLcode Append(const std::string& command) {
+    curl_slist* grown = curl_slist_append(list_, command.c_str());
+    if (!grown) return CURLE_OUT_OF_MEMORY;
+    list_ = grown;
+    return curl_easy_setopt(handle_, option_, list_);
+  }
+
+ private:
+  CURL* handle_;
+  CURLoption option_;
+  curl_slist* list_ = nullptr;
+};
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+typedef std::unique_ptr<FILE, FileCloser> FilePtr;
+
+// libcurl's trace in debug mode goes to the diagnostic log, never to the
+// standard streams; the password of the login never reaches the log.
+int TraceToLog(CURL*, curl_infotype type, char* data, size_t size, void*) {
+  const char* prefix = nullptr;
+  switch (type) {
+    case CURLINFO_TEXT: prefix = "* "; break;
+    case CURLINFO_HEADER_IN: prefix = "< "; break;
+    case CURLINFO_HEADER_OUT: prefix = "> "; break;
+    default: return 0;
+  }
+  std::string text(data, size);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (type == CURLINFO_HEADER_OUT && BeginsWith(text, "PASS ")) text = "PASS ******";
+  LogMsg(std::string("Curl: ") + prefix + text);
+  return 0;
+}
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// Every character that could end or split the user part of a URL travels
+// percent-escaped; libcurl decodes it again before sending USER and PASS.
+std::string EscapeForUrl(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string escaped;
+  for (unsigned char c : text) {
+    if (IsUnreserved(c)) {
+      escaped += static_cast<char>(c);
+    } else {
+      escaped += '%';
+      escaped += hex[c >> 4];
+      escaped += hex[c & 0x0F];
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
+
+void GetAuthStr(const std::string& login, const std::string& password, std::string& auth, bool& authInUrl) {
+  if (login.find(':') == std::string::npos) {
+    // libcurl splits CURLOPT_USERPWD at its first ':', so the password may hold anything.
+    auth = login + ":" + password;
+    authInUrl = false;
+    return;
+  }
+  auth = EscapeForUrl(login) + ":" + EscapeForUrl(password);
+  authInUrl = true;
+}
+
+std::string GetUrlWithAuth(const std::string& url, const std::string& auth) {
+  const std::string scheme = "ftp://";
+  std::string rest = BeginsWith(url, scheme) ? url.substr(scheme.size()) : url;
+  return scheme + auth + "@" + rest;
+}
+
+std::string get_curl_error_msg(CURLcode code) { return curl_easy_strerror(code); }
+
+tFtpConnection::tFtpConnection(bool passive, unsigned long timeout)
+    : handle(nullptr),
+      passive(passive),
+      timeout(timeout == 0 ? DEFAULT_TIMEOUT : timeout),
+      authInUrl(false) {}
+
+tFtpConnection::~tFtpConnection() {
+  if (handle) curl_easy_cleanup(handle);
+}
+
+void tFtpConnection::CheckUrl(const std::string& url) {
+  if (HoldsControlBreak(url)) throw OVRIN_ERROR(InvalidPath) % url;
+}
+
+void tFtpConnection::Prepare() {
+  CURLcode rc = curl_global_init(0);
+  if (rc != CURLE_OK) throw OVRIN_EXCEPTION(CurlException, std::to_string(static_cast<int>(rc)), 0);
+}
+
+void tFtpConnection::CheckCurlRes(CURLcode code) {
+  if (code == CURLE_OK) return;
+  const std::string text = get_curl_error_msg(code);
+  LogMsg("Curl error (" + std::to_string(static_cast<int>(code)) + ") : " + text);
+  throw OVRIN_EXCEPTION(CurlException, text, static_cast<int>(code));
+}
+
+void tFtpConnection::Init(const std::string& url, const std::string& login, const std::string& password) {
+  LogVerboseMsg("Ftp init url " + url);
+  CheckUrl(url);
+  if (HoldsControlBreak(login) || HoldsControlBreak(password)) {
+    throw OVRIN_ERROR(InvalidCredentials) % "login or password holds a line break";
+  }
+  if (!handle) {
+    handle = curl_easy_init();
+    if (!handle) throw OVRIN_EXCEPTION(CurlException, "unable to init curl", 0);
+  } else {
+    curl_easy_reset(handle);
+  }
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(timeout)));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_FTP_RESPONSE_TIMEOUT, static_cast<long>(timeout)));
+
+  this->url = url;
+  this->login = login;
+  this->password = password;
+  GetAuthStr(login, password, auth, authInUrl);
+  urlWithAuth = authInUrl ? GetUrlWithAuth(url, auth) : "";
+
+  if (passive) {
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_FTP_USE_EPSV, 0L));
+  } else {
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_FTPPORT, "-"));
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_FTP_USE_EPRT, 0L));
+  }
+  if (theDebugLog && theDebugLog->isDebugMode()) {
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, TraceToLog));
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L));
+  }
+}
+
+void tFtpConnection::InitCredentials() {
+  if (login.empty()) {
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_URL, url.c_str()));
+  } else if (!authInUrl) {
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_URL, url.c_str()));
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_USERPWD, auth.c_str()));
+  } else {
+    // Rebuilt from the current url so that a '/' added for a listing is kept.
+    urlWithAuth = GetUrlWithAuth(url, auth);
+    CheckCurlRes(curl_easy_setopt(handle, CURLOPT_URL, urlWithAuth.c_str()));
+  }
+}
+
+CURLcode tFtpConnection::Perform() { return curl_easy_perform(handle); }
+
+void tFtpConnection::MakeDirUrl() {
+  if (url.at(url.size() - 1) != '/') url += '/';
+}
+
+void tFtpConnection::List(std::vector<std::string>& names) {
+  LogMsg("Ftp list dir");
+  MakeDirUrl();
+  InitCredentials();
+  NameListing listing;
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 1L));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ListingRead));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &listing));
+  CheckCurlRes(Perform());
+  Split(listing.joiner.Finish(), listing.names, "\r\n");
+  names.insert(names.end(), listing.names.begin(), listing.names.end());
+  LogMsg("End ftp list dir");
+}
+
+void tFtpConnection::ListEx(std::vector<FtpFileInfo>& infos) {
+  LogMsg("Ftp extended list dir");
+  MakeDirUrl();
+  InitCredentials();
+  InfoListing listing;
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ListingReadEx));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &listing));
+  CheckCurlRes(Perform());
+  ovrin::SplitFileInfo(listing.joiner.Finish(), listing.infos);
+  infos.insert(infos.end(), listing.infos.begin(), listing.infos.end());
+}
+
+bool tFtpConnection::IsDirExist() {
+  LogMsg("Ftp check dir exist");
+  // Entering the directory is the test: libcurl walks the path with CWD and,
+  // without a body, transfers nothing.
+  MakeDirUrl();
+  InitCredentials();
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_NOBODY, 1L));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, IsExistRead));
+  CURLcode rc = Perform();
+  if (rc == CURLE_OK) return true;
+  if (rc == CURLE_REMOTE_ACCESS_DENIED || rc == CURLE_FTP_COULDNT_RETR_FILE) return false;
+  CheckCurlRes(rc);
+  return false;
+}
+
+void tFtpConnection::RunInParent(const std::string& command) {
+  std::string shortName = GetShortFileName(url);
+  const std::string parent = url.substr(0, url.size() - shortName.size());
+  while (!shortName.empty() && shortName.back() == '/') shortName.pop_back();
+  // Commands given before the transfer run in the login directory, before
+  // libcurl walks the URL's path; after it they run in the parent directory,
+  // where the short name means what the URL means.
+  url = parent;
+  InitCredentials();
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_NOBODY, 1L));
+  CommandList commands(handle, CURLOPT_POSTQUOTE);
+  CheckCurlRes(commands.Append(command + " " + shortName));
+  CheckCurlRes(Perform());
+}
+
+void tFtpConnection::CreateDir() {
+  LogMsg("Ftp create dir");
+  RunInParent("MKD");
+}
+
+void tFtpConnection::DeleteDir() {
+  LogMsg("Ftp delete dir");
+  RunInParent("RMD");
+}
+
+void tFtpConnection::DeleteFile_() {
+  LogMsg("Ftp delete file");
+  RunInParent("DELE");
+}
+
+void tFtpConnection::UploadFile(const std::string& localPath) {
+  LogMsg("Ftp upload file from " + localPath + " to " + url);
+  FilePtr file(std::fopen(localPath.c_str(), "rb"));
+  struct stat st;
+  if (!file || fstat(fileno(file.get()), &st) != 0) {
+    throw OVRIN_ERROR(FileOpenError) % localPath % "for read";
+  }
+  const curl_off_t size = static_cast<curl_off_t>(st.st_size);
+  LogMsg("File size: " + std::to_string(static_cast<long long>(size)));
+
+  const std::string shortName = GetShortFileName(url);
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
+  // Asking to rename the stored file fails the action when the server does
+  // not show it after the transfer.
+  CommandList check(handle, CURLOPT_POSTQUOTE);
+  CheckCurlRes(check.Append("RNFR " + shortName));
+  InitCredentials();
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_READFUNCTION, FileRead));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_READDATA, file.get()));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, size));
+  CheckCurlRes(Perform());
+}
+
+void tFtpConnection::DownloadFile(const std::string& localPath) {
+  LogMsg("Ftp download file from " + url + " to " + localPath);
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
+  InitCredentials();
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, FileWrite));
+  FilePtr file(std::fopen(localPath.c_str(), "wb"));
+  if (!file) throw OVRIN_ERROR(FileOpenError) % localPath % "for write";
+  CURLcode rc = curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
+  if (rc == CURLE_OK) rc = Perform();
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+  // Buffered data reaches the disk only at fclose; a failure there loses data too.
+  if (std::fclose(file.release()) != 0 && rc == CURLE_OK) {
+    LogMsg(std::string("Error: Unable to write file: ") + std::strerror(errno));
+    rc = CURLE_WRITE_ERROR;
+  }
+  if (rc != CURLE_OK) {
+    if (std::remove(localPath.c_str()) != 0 && errno != ENOENT) {
+      LogMsg("Unable to delete file '" + localPath + "': " + std::strerror(errno));
+    }
+    CheckCurlRes(rc);
+  }
+}
+
+std::string tFtpConnection::GetFileName(std::string url) {
+  size_t start = url.find("//");
+  size_t slash = start == std::string::npos ? std::string::npos : url.find('/', start + 2);
+  if (slash == std::string::npos) throw OVRIN_ERROR(InvalidPath) % url;
+  std::string path = url.substr(slash + 1);
+  return BeginsWith(path, "/") ? path : "/" + path;
+}
+
+std::string tFtpConnection::GetShortFileName(const std::string& url) {
+  size_t pos = url.size() < 2 ? std::string::npos : url.rfind('/', url.size() - 2);
+  if (pos == std::string::npos) throw OVRIN_ERROR(InvalidPath) % url;
+  return url.substr(pos + 1);
+}
+
+void tFtpConnection::SplitFileInfo(const std::string& text, std::vector<FtpFileInfo>& infos) {
+  ovrin::SplitFileInfo(text, infos);
+}
+
+size_t tFtpConnection::ListingRead(void* data, size_t size, size_t count, void* userdata) {
+  NameListing* listing = static_cast<NameListing*>(userdata);
+  Split(listing->joiner.Take(static_cast<const char*>(data), size * count), listing->names, "\r\n");
+  return size * count;
+}
+
+size_t tFtpConnection::ListingReadEx(void* data, size_t size, size_t count, void* userdata) {
+  InfoListing* listing = static_cast<InfoListing*>(userdata);
+  ovrin::SplitFileInfo(listing->joiner.Take(static_cast<const char*>(data), size * count), listing->infos);
+  return size * count;
+}
+
+size_t tFtpConnection::IsExistRead(void*, size_t size, size_t count, void*) { return size * count; }
+
+size_t tFtpConnection::FileRead(void* data, size_t size, size_t count, void* userdata) {
+  FILE* file = static_cast<FILE*>(userdata);
+  size_t moved = std::fread(data, 1, size * count, file);
+  if (moved < size * count && std::ferror(file)) {
+    LogError(std::string("Error: Unable to read file: ") + std::strerror(errno));
+    // Returning 0 would read as a regular end of file; abort the transfer instead.
+    return CURL_READFUNC_ABORT;
+  }
+  return moved;
+}
+
+size_t tFtpConnection::FileWrite(void* data, size_t size, size_t count, void* userdata) {
+  FILE* file = static_cast<FILE*>(userdata);
+  size_t moved = std::fwrite(data, 1, size * count, file);
+  if (moved < size * count) {
+    LogError(std::string("Error: Unable to write file: ") + std::strerror(errno));
+    return 0;
+  }
+  return moved;
+}
+
+}  // namespace ovrin

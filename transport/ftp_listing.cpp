@@ -1,0 +1,94 @@
+#include "transport/ftp_listing.h"
+
+#include <boost/lexical_cast.hpp>
+#include <boost/regex.hpp>
+
+#include "log/debug_log.h"
+#include "util/strings.h"
+
+namespace ovrin {
+
+namespace {
+
+const boost::regex& UnixLsPattern() {
+  static const boost::regex pattern(".*?[\\d]+\\s+\\S+\\s+\\S+\\s+(\\d+)\\s+(.*)\\s+(.*?)");
+  return pattern;
+}
+
+const boost::regex& WinDirPattern() {
+  static const boost::regex pattern(
+      "(.+?)[[:space:]]{3,}.*?(([[:digit:]]|\\,|\\.)*)[[:space:]]+(.+?)");
+  return pattern;
+}
+
+// The listing comes from the server and is not trusted: a size that does not
+// fit 64 bits must not escape as an exception from the parser.
+bool ReadSize(const std::string& digits, tavrepo_int64_t& size) {
+  try {
+    size = boost::lexical_cast<tavrepo_int64_t>(digits);
+    return true;
+  } catch (const boost::bad_lexical_cast&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool InitFromUnixLs(const std::string& line, FtpFileInfo& info) {
+  boost::smatch match;
+  if (!boost::regex_match(line, match, UnixLsPattern())) return false;
+  tavrepo_int64_t size = 0;
+  if (!ReadSize(match[1].str(), size)) return false;
+  info.name = match[3].str();
+  info.size = size;
+  info.SetDateTimeStr(match[2].str());
+  return true;
+}
+
+bool InitFromWinDir(const std::string& line, FtpFileInfo& info) {
+  boost::smatch match;
+  if (!boost::regex_match(line, match, WinDirPattern())) return false;
+  std::string digits;
+  for (char c : match[2].str()) {
+    if (is_digit(c)) digits += c;
+  }
+  tavrepo_int64_t size = 0;
+  if (digits.empty() || !ReadSize(digits, size)) {
+    size = 0;
+    LogMsg("Unable to retreave file size from line '" + line + "'");
+  }
+  info.name = match[4].str();
+  info.size = size;
+  info.SetDateTimeStr(match[1].str());
+  return true;
+}
+
+void SplitFileInfo(const std::string& text, std::vector<FtpFileInfo>& infos) {
+  std::vector<std::string> lines;
+  Split(text, lines, "\r\n");
+  for (const std::string& line : lines) {
+    FtpFileInfo info;
+    if (InitFromUnixLs(line, info) || InitFromWinDir(line, info)) {
+      infos.push_back(info);
+    } else {
+      LogMsg("Unable to get file info from line '" + line + "'");
+    }
+  }
+}
+
+std::string FtpLineJoiner::Take(const char* data, size_t size) {
+  pending_.append(data, size);
+  size_t end = pending_.find_last_of("\r\n");
+  if (end == std::string::npos) return "";
+  std::string complete = pending_.substr(0, end + 1);
+  pending_.erase(0, end + 1);
+  return complete;
+}
+
+std::string FtpLineJoiner::Finish() {
+  std::string rest;
+  rest.swap(pending_);
+  return rest;
+}
+
+}  // namespace ovrin

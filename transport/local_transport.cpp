@@ -1,0 +1,161 @@
+#include "transport/local_transport.h"
+
+#include <memory>
+
+#include <boost/filesystem.hpp>
+
+#include "log/debug_log.h"
+#include "transport/failure_wrap.h"
+#include "transport/local_streams.h"
+#include "util/strings.h"
+
+namespace fs = boost::filesystem;
+
+namespace ovrin {
+
+tRepositoryLocal::tRepositoryLocal(const std::string& url) : tRepositoryTransport(NormalizeRepoUrl(url)) {}
+
+void tRepositoryLocal::Init(const std::string& login, const std::string&, bool, unsigned long) {
+  LogMsg("Transport: Init credentials for user '" + login + "'");
+}
+
+irepostream* tRepositoryLocal::GetFile(const std::string& name) {
+  LogMsg("Transport: Get file " + name);
+  return WrapFailures("unable to read file " + name + ": ", [&]() -> irepostream* {
+    std::unique_ptr<tLocalInStream> stream(new tLocalInStream(GetFullPath(name)));
+    stream->open();
+    return stream.release();
+  });
+}
+
+orepostream* tRepositoryLocal::PutFile(const std::string& name) {
+  LogMsg("Transport: Put file " + name);
+  const std::string prefix = "unable to write file " + name + ": ";
+  try {
+    CreateParentDirs(name);
+  } catch (...) {
+    TransportException parents = OVRIN_EXCEPTION(
+        TransportException, "Unable to create parent dirs for '" + name + "': " + LogCurrentFailure(), 0);
+    LogMsg(parents);
+    throw OVRIN_EXCEPTION(TransportException, prefix + parents.what(), 0);
+  }
+  return WrapFailures(prefix, [&]() -> orepostream* {
+    std::unique_ptr<tLocalOutStream> stream(new tLocalOutStream(GetFullPath(name)));
+    stream->open();
+    return stream.release();
+  });
+}
+
+void tRepositoryLocal::Delete(const std::string& name) {
+  LogMsg("Transport: Delete file " + name);
+  // remove() looks at the entry itself: a link goes, its target stays.
+  WrapFailures("Unable to delete file " + name + ": ", [&] { fs::remove(GetFullPath(name)); });
+}
+
+void tRepositoryLocal::CreateDir(const std::string& name) {
+  LogMsg("Transport: Create dir " + name);
+  WrapFailures("Unable to create dir " + name + ": ", [&] { fs::create_directory(GetFullPath(name)); });
+}
+
+void tRepositoryLocal::DeleteDir(const std::string& name) {
+  LogMsg("Transport: Delete dir " + name);
+  WrapFailures("Unable to delete dir " + name + ": ", [&] {
+    const fs::path full(GetFullPath(name));
+    // symlink_status: a link (even a dangling one) is removed as an entry of
+    // its own; remove_all never descends through links.
+    fs::file_status st = fs::symlink_status(full);
+    if (fs::exists(st) || fs::is_symlink(st)) fs::remove_all(full);
+  });
+}
+
+namespace {
+
+// Raises status 1 when `full` is missing; status 0 when that cannot be told.
+void RequireListableDir(const std::string& dir, const fs::path& full) {
+  bool present = WrapFailures("Unable to list dir " + dir + ": ", [&] { return fs::exists(full); });
+  if (!present) throw OVRIN_EXCEPTION(TransportException, "Dir is not exists " + dir, 1);
+}
+
+}  // namespace
+
+void tRepositoryLocal::ListDir(const std::string& dir, std::vector<std::string>& names) {
+  LogMsg("Transport: List dir " + dir);
+  const fs::path full(GetFullPath(dir));
+  RequireListableDir(dir, full);
+  std::vector<std::string> found;
+  WrapFailures("Unable to list dir " + dir + ": ", [&] {
+    for (fs::directory_iterator it(full), end; it != end; ++it) found.push_back(it->path().filename().string());
+  });
+  names.insert(names.end(), found.begin(), found.end());
+}
+
+void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {
+  LogMsg("Transport: List extended dir " + dir);
+  const fs::path full(GetFullPath(dir));
+  RequireListableDir(dir, full);
+  std::vector<FileInfo> found;
+  WrapFailures("Unable to list dir " + dir + ": ", [&] {
+    for (fs::directory_iterator it(full), end; it != end; ++it) {
+      FileInfo info;
+      try {
+        info.SetDateTime(fs::last_write_time(it->path()));
+        info.size = fs::is_directory(it->path()) ? 0 : static_cast<tavrepo_int64_t>(fs::file_size(it->path()));
+      } catch (const std::exception& e) {
+        LogError(std::string("Unable to get size of file: ") + e.what());
+        continue;
+      }
+      info.name = it->path().filename().string();
+      info.path = JoinPath(dir, info.name);
+      found.push_back(info);
+    }
+  });
+  infos.insert(infos.end(), found.begin(), found.end());
+}
+
+bool tRepositoryLocal::IsExist(const std::string& name) {
+  LogMsg("Transport: Check exist file " + name);
+  return WrapFailures("Unable to check file " + name + ": ", [&] {
+    fs::file_status st = fs::status(GetFullPath(name));
+    return fs::exists(st) && !fs::is_directory(st);
+  });
+}
+
+bool tRepositoryLocal::IsDirExist(const std::string& name) {
+  LogMsg("Transport: Check exist dir " + name);
+  return WrapFailures("Unable to check dir " + name + ": ",
+                      [&] { return fs::is_directory(fs::status(GetFullPath(name))); });
+}
+
+const std::string& tRepositoryLocal::GetReceivingDir() { return url; }
+
+void tRepositoryLocal::ReceiveDir(const std::string&) {}
+
+time_t tRepositoryLocal::GetCreationDate(const std::string& name) {
+  return WrapFailures("Unable to get creation date of " + name + ": ",
+                      [&] { return fs::last_write_time(GetFullPath(name)); });
+}
+
+std::string tRepositoryLocal::GetLocalFile(const std::string& name) {
+  LogMsg("Transport: get local file '" + name + "'");
+  if (!IsExist(name)) throw OVRIN_EXCEPTION(TransportException, "File '" + name + "' not found", 1);
+  return GetFullPath(name);
+}
+
+std::string tRepositoryLocal::GetLocalDirFiles(const std::string& name, const std::vector<std::string>*) {
+  if (!IsExist(name) && !IsDirExist(name)) {
+    throw OVRIN_EXCEPTION(TransportException, "File or dir " + name + " not exists", 1);
+  }
+  return GetFullPath(name);
+}
+
+tavrepo_int64_t tRepositoryLocal::GetFileSize(const std::string& name) {
+  LogMsg("Transport: get file size of '" + name + "'");
+  try {
+    return static_cast<tavrepo_int64_t>(fs::file_size(GetFullPath(name)));
+  } catch (const std::exception& e) {
+    LogError(std::string("Error: ") + e.what());
+    return 0;
+  }
+}
+
+}  // namespace ovrin
