@@ -63,12 +63,35 @@ TEST_F(JoinFixture, PartsJoinInNumberOrderAndLookAlikesAreLeftOut) {
   EXPECT_EQ("A" + big + "CD", ReadFile(dst.Path("joined.tgz")));
   EXPECT_EQ(dst.Tree(), (std::vector<std::string>{"joined.tgz"}));  // no work file left beside it
 
+  // Streamed through a sub-tree of the storage, the parts join the same way.
+  tRepository subTree(src.dir.path(), "", "", "exp", false);
+  subTree.PackedExportToRepo(BASE, *dst.repo, "streamed.tgz");
+  EXPECT_EQ("A" + big + "CD", ReadFile(dst.Path("streamed.tgz")));
+  dst.repo->Transport().Delete("streamed.tgz");
+
   // The joined file gets ordinary permissions, not those of a private temporary file.
   struct stat st;
   ASSERT_EQ(0, ::stat(dst.Path("joined.tgz").c_str(), &st));
   const mode_t mask = ::umask(0);
   ::umask(mask);
   EXPECT_EQ(0666u & ~mask, st.st_mode & 0777u);
+}
+
+TEST_F(JoinFixture, JoinOntoAnotherFileSystemCopiesThroughTheBuffer) {
+  if (!dktest::Exists("/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+  char dir[] = "/dev/shm/dumpkeep_export_XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(dir));
+  const std::string other = dir;
+  const std::string big = Pattern(300000, 'q');
+  src.Touch(BASE, big);
+  src.Touch(BASE + "1", "tail");
+  {
+    tRepository shm(other, "", "", "", false);
+    src.repo->PackedExportToRepo(BASE, shm, "j.tgz");
+  }
+  EXPECT_EQ(big + "tail", ReadFile(other + "/j.tgz"));
+  EXPECT_EQ(dktest::ListTree(other), (std::vector<std::string>{"j.tgz"}));
+  dktest::Shell("rm -rf '" + other + "'");
 }
 
 TEST_F(JoinFixture, DestinationDirectoryIsMadeOneLevelDeepOnly) {
@@ -84,7 +107,8 @@ TEST_F(JoinFixture, DestinationDirectoryIsMadeOneLevelDeepOnly) {
 TEST_F(JoinFixture, RefusalsComeBeforeAnyRead) {
   // The source does not exist at all: only the destination check can answer.
   dst.Touch("taken.tgz", "old");
-  RepositoryException exists = ExpectRepositoryError([&] { src.repo->PackedExportToRepo(BASE, *dst.repo, "taken.tgz"); });
+  RepositoryException exists =
+      ExpectRepositoryError([&] { src.repo->PackedExportToRepo(BASE, *dst.repo, "taken.tgz"); });
   EXPECT_EQ(3, exists.status);
   EXPECT_STREQ("Repository error: file taken.tgz exists", exists.what());
   EXPECT_EQ("old", ReadFile(dst.Path("taken.tgz")));
@@ -111,6 +135,15 @@ TEST_F(JoinFixture, FailedPartReadLeavesNoDestinationFile) {
   EXPECT_STREQ("Repository error: unable to export file: Input stream error", e.what());
   EXPECT_TRUE(dst.Tree().empty());  // neither the file nor the directory made for it
 
+  // The same through a stream of a sub-tree of the storage.
+  dktest::TempDir outer;
+  dktest::Shell("mkdir -p '" + outer.path() + "/sub' && cp -a '" + src.dir.path() + "/.' '" + outer.path() +
+                "/sub/'");
+  tRepository subTree(outer.path(), "", "", "sub", false);
+  RepositoryException streamed = ExpectRepositoryError([&] { subTree.PackedExportToRepo(BASE, *dst.repo, "j.tgz"); });
+  EXPECT_STREQ("Repository error: unable to export file: Input stream error", streamed.what());
+  EXPECT_TRUE(dst.Tree().empty());
+
   if (geteuid() != 0) {
     ::rmdir(src.Path(BASE + "1").c_str());
     src.Touch(BASE + "1", "B");
@@ -118,32 +151,6 @@ TEST_F(JoinFixture, FailedPartReadLeavesNoDestinationFile) {
     EXPECT_THROW(src.repo->PackedExportToRepo(BASE, *dst.repo, "j.tgz"), RepositoryException);
     EXPECT_TRUE(dst.Tree().empty());
   }
-}
-
-TEST(FileExportCommand, JoinsToAStorageUrlAndMapsRefusalsToExitCodes) {
-  dktest::SampleInstallation installation;
-  LocalRepo src;
-  LocalRepo dst;
-  src.Touch(BASE, "A");
-  src.Touch(BASE + "1", "B");
-  const std::vector<std::string> args{"--export-file-as-file", "--file-from", "local:" + src.Path(BASE),
-                                      "--file-to", "local:" + dst.Path("out.tgz")};
-
-  dktest::RunResult ok = dktest::RunDumpkeep(args);
-  EXPECT_EQ(0, ok.code) << ok.out;
-  EXPECT_EQ("AB", ReadFile(dst.Path("out.tgz")));
-
-  dktest::RunResult again = dktest::RunDumpkeep(args);
-  EXPECT_EQ(153, again.code) << again.out;
-  EXPECT_NE(std::string::npos, again.out.find("file out.tgz exists")) << again.out;
-  EXPECT_EQ("AB", ReadFile(dst.Path("out.tgz")));
-
-  dktest::RunResult unreachable =
-      dktest::RunDumpkeep({"--export-file-as-file", "--file-from", "local:" + src.Path(BASE), "--file-to",
-                           "ftp://nobody@127.0.0.1:1/x/out.tgz"});
-  // Opening the storage makes no connection; its first request is refused.
-  EXPECT_EQ(125, unreachable.code) << unreachable.out;
-  EXPECT_EQ(0u, unreachable.out.find("Transport error: ")) << unreachable.out;
 }
 
 namespace {
@@ -205,18 +212,17 @@ TEST_F(DumpExportFixture, EndsWithTheArchiverErrorAfterGatheringTheDump) {
   EXPECT_TRUE(log.HasPart("using: filename backup_" + L + ", extension tar."));
 }
 
-TEST_F(DumpExportFixture, ExportCommandReportsTheArchiverErrorAndRejectsBadDescriptorPaths) {
-  dktest::RunResult run = dktest::RunDumpkeep({"--export-dump-as-file", "--dump-storage", src.dir.path(),
-                                               "--dump-specification", info, "--dump-file-specification",
-                                               dst.dir.path() + "/"});
-  EXPECT_NE(0, run.code);
-  EXPECT_NE(std::string::npos, run.out.find("Archiver error: Multivolume packing not implemented")) << run.out;
-  EXPECT_TRUE(dst.Tree().empty());
-
+TEST_F(DumpExportFixture, DescriptorPathLeavingTheRepositoryIsRefused) {
+  // A readable descriptor just outside the repository root.
+  dktest::TempDir outer;
+  dktest::WriteFile(outer / "repo/clients/keep", "");
+  dktest::WriteFile(outer / "outside/backup_info_" + L + ".xml", "<info/>");
+  tRepository inner(outer / "repo", "", "", "", false);
   RepositoryException e = ExpectRepositoryError([&] {
     std::vector<std::string> files;
-    src.repo->ExportToRepo("clients/../../x/backup_info_" + L + ".xml", *dst.repo, "", "", "", COMPRESSION_FAST,
-                           -1, &files, nullptr);
+    inner.ExportToRepo("clients/../../outside/backup_info_" + L + ".xml", *dst.repo, "", "", "",
+                       COMPRESSION_FAST, -1, &files, nullptr);
   });
   EXPECT_EQ(2, e.status);
+  EXPECT_TRUE(dktest::ListTree(installation.tmp()).empty());
 }
