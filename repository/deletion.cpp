@@ -1,10 +1,14 @@
 // Removal of structured dumps and of exported dump files. Nothing here is
 // recorded in the files transaction: a deletion cannot be undone.
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
+#include "repository/dump_files.h"
 #include "repository/naming.h"
 #include "repository/packed_files.h"
 #include "repository/repository.h"
@@ -37,31 +41,54 @@ void RejectParentReference(const std::string& path) {
 
 }  // namespace
 
-void tRepository::DeleteBackup(const std::string& infoPath) {
-  LogStep(logPrefix + "Delete backup " + infoPath);
-  RejectParentReference(infoPath);
-  const std::string label = GetInfoXmlsLabel(infoPath);
-  const std::string prefix = GetDumpPrefix(infoPath);
-  const std::string dumpDir = PathBranch(infoPath);
+std::vector<tRepository::PlannedDeletion> tRepository::PlanBackupDeletions(const std::vector<std::string>& infoPaths) {
+  std::vector<PlannedDeletion> plans;
+  // Dumps of one directory and prefix that are parts (or not) of another
+  // backup are searched for together: one walk of the tree for all of them.
+  typedef std::tuple<std::string, std::string, bool> Group;
+  std::map<Group, std::set<std::string>> groups;
+  for (const std::string& infoPath : infoPaths) {
+    RejectParentReference(infoPath);
+    PlannedDeletion plan;
+    plan.infoPath = infoPath;
+    plan.label = GetInfoXmlsLabel(infoPath);
+    plan.prefix = GetDumpPrefix(infoPath);
+    plan.dumpDir = PathBranch(infoPath);
+    plan.partOfAnother = IsPartOfAnotherBackup(*transport, plan.dumpDir, plan.prefix, plan.label);
+    groups[Group(plan.dumpDir, plan.prefix, plan.partOfAnother)].insert(plan.label);
+    plans.push_back(plan);
+  }
+  std::map<Group, DumpFilesByLabel> files;
+  for (const auto& group : groups) {
+    const bool partOfAnother = std::get<2>(group.first);
+    // The enclosing dump owns the archives and everything below this
+    // directory, so a part removes only its own files.
+    FindDumpFiles(*transport, std::get<0>(group.first), std::get<1>(group.first), group.second, "", true,
+                  files[group.first], partOfAnother, !partOfAnother, true, false);
+  }
+  for (PlannedDeletion& plan : plans) {
+    DumpFilesByLabel& found = files[Group(plan.dumpDir, plan.prefix, plan.partOfAnother)];
+    plan.entries = found[plan.label];
+  }
+  return plans;
+}
 
-  const bool partOfAnother = IsPartOfAnotherBackup(*transport, dumpDir, prefix, label);
-  if (partOfAnother) LogMsg("backup '" + infoPath + "' is part of another backup");
-
-  // The enclosing dump owns the archives and everything below this
-  // directory, so a part removes only its own files.
-  std::vector<std::string> entries;
-  FindInfoXmlAndDiscovered(*transport, dumpDir, prefix, label, "", true, entries, partOfAnother, !partOfAnother,
-                           true, false);
-  LogVerboseMsg(logPrefix + "Found " + std::to_string(entries.size()) + " files for deleting");
-
-  for (const std::string& entry : entries) {
-    const std::string path = JoinPath(dumpDir, entry);
+void tRepository::DeletePlannedBackup(const PlannedDeletion& plan) {
+  LogStep(logPrefix + "Delete backup " + plan.infoPath);
+  if (plan.partOfAnother) LogMsg("backup '" + plan.infoPath + "' is part of another backup");
+  LogVerboseMsg(logPrefix + "Found " + std::to_string(plan.entries.size()) + " files for deleting");
+  for (const std::string& entry : plan.entries) {
+    const std::string path = JoinPath(plan.dumpDir, entry);
     if (transport->IsDirExist(path)) {
       transport->DeleteDir(path);
     } else {
       transport->Delete(path);
     }
   }
+}
+
+void tRepository::DeleteBackup(const std::string& infoPath) {
+  DeletePlannedBackup(PlanBackupDeletions({infoPath}).front());
 }
 
 void tRepository::DeletePackedBackup(const std::string& fileSpec) {

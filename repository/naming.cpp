@@ -9,6 +9,7 @@
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
+#include "repository/dump_files.h"
 #include "util/strings.h"
 
 namespace ovrin {
@@ -47,10 +48,6 @@ size_t FindDiscoveredComponent(const std::string& path) {
     if (pos == 0 || path[pos - 1] == '/') return pos;
   }
   return std::string::npos;
-}
-
-bool IsArchiveName(const std::string& name) {
-  return EndsWith(name, ".zip") || EndsWith(name, ".tar") || EndsWith(name, ".tgz");
 }
 
 }  // namespace
@@ -311,49 +308,15 @@ bool HasInfoXml(tRepositoryTransport& transport, const std::string& dir, const s
   return false;
 }
 
-void FindDiscovered(tRepositoryTransport& transport, const std::string& dir, const std::string& prefix,
-                    const std::string& label, const std::string& base, std::vector<std::string>& found) {
-  LogMsg("Search discovered by label '" + label + "' and prefix '" + prefix + "' in dir " + dir);
-  std::vector<std::string> entries;
-  transport.ListDir(dir, entries);
-  for (const std::string& entry : entries) {
-    if (DiscoveredMatchToLabel(entry, label) && FileMatchToPrefix(entry, prefix)) {
-      const std::string rel = JoinPath(base, entry);
-      LogMsg("Found discovered dir " + rel);
-      found.push_back(rel);
-      return;
-    }
-  }
-}
-
 void FindInfoXmlAndDiscovered(tRepositoryTransport& transport, const std::string& dir,
                               const std::string& prefix, const std::string& label, const std::string& base,
                               bool searchDiscovered, std::vector<std::string>& found, bool skipArchives,
                               bool recurse, bool collectFiles, bool skipXml) {
-  LogMsg("Search info xml and discovered by label '" + label + "' and prefix '" + prefix + "' in dir " + dir);
-  std::vector<std::string> entries;
-  transport.ListDir(dir, entries);
-  for (const std::string& entry : entries) {
-    const std::string full = JoinPath(dir, entry);
-    const std::string rel = JoinPath(base, entry);
-    if (searchDiscovered && entry == DISCOVERED) {
-      FindDiscovered(transport, full, prefix, label, rel, found);
-    } else if (FileMatchToLabel(entry, label) && FileMatchToPrefix(entry, prefix) && transport.IsExist(full)) {
-      if (skipXml && EndsWith(entry, XML_SUFFIX)) continue;
-      if (skipArchives && IsArchiveName(entry)) continue;
-      if (collectFiles) {
-        LogMsg("Found file " + rel);
-        found.push_back(rel);
-      }
-    } else if (recurse && transport.IsDirExist(full)) {
-      // Object and group directories alternate on the way down, so sidecar
-      // directories are looked for every second level; a "phosting" directory
-      // holds its own sidecar even right below an object directory.
-      bool childSearchesDiscovered = !searchDiscovered || entry == "phosting";
-      FindInfoXmlAndDiscovered(transport, full, prefix, label, rel, childSearchesDiscovered, found,
-                               skipArchives, true, true, false);
-    }
-  }
+  DumpFilesByLabel files;
+  FindDumpFiles(transport, dir, prefix, {label}, base, searchDiscovered, files, skipArchives, recurse, collectFiles,
+                skipXml);
+  const std::vector<std::string>& mine = files[label];
+  found.insert(found.end(), mine.begin(), mine.end());
 }
 
 }  // namespace ovrin

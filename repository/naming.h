@@ -65,8 +65,7 @@ bool GetBackupParamsFromListing(tRepositoryTransport& transport, const std::stri
                                 std::string& objectId, std::string& size);
 bool HasInfoXml(tRepositoryTransport& transport, const std::string& dir, const std::string& prefix,
                 const std::string& label);
-void FindDiscovered(tRepositoryTransport& transport, const std::string& dir, const std::string& prefix,
-                    const std::string& label, const std::string& base, std::vector<std::string>& found);
+// The files of one dump: FindDumpFiles for the one label.
 void FindInfoXmlAndDiscovered(tRepositoryTransport& transport, const std::string& dir,
                               const std::string& prefix, const std::string& label, const std::string& base,
                               bool searchDiscovered, std::vector<std::string>& found, bool skipArchives,

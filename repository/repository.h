@@ -121,6 +121,19 @@ class tRepository {
 
   // Deletion.
   void DeleteBackup(const std::string& infoPath);
+  // What deleting one structured dump removes, found before anything is
+  // deleted. `entries` are relative to `dumpDir`.
+  struct PlannedDeletion {
+    std::string infoPath, label, prefix, dumpDir;
+    bool partOfAnother = false;
+    std::vector<std::string> entries;
+  };
+  // The deletions of several dumps, each what DeleteBackup would remove, with
+  // one walk of the tree per directory instead of one per dump. Name errors
+  // raise before anything is deleted.
+  std::vector<PlannedDeletion> PlanBackupDeletions(const std::vector<std::string>& infoPaths);
+  // Removes what `plan` found; entries already gone are no error.
+  void DeletePlannedBackup(const PlannedDeletion& plan);
   void DeletePackedBackup(const std::string& fileSpec);
 
   // Rotation.

@@ -85,15 +85,17 @@ void tRepository::RotateFileBackup(const std::string& /*ownerGuid*/, const std::
   SortByLabel(backups);
 
   const size_t keep = count > 0 ? static_cast<size_t>(count) : 0;
+  size_t groups = CountGroups(backups);
   bool sameGroupFollows = false;
   for (;;) {
-    if (!sameGroupFollows && CountGroups(backups) <= keep) {
+    if (!sameGroupFollows && groups <= keep) {
       LogVerboseMsg(logPrefix + "Rotate file backups is finished");
       return;
     }
     const PrefixFileList oldest = backups.front();
     backups.pop_front();
-    sameGroupFollows = !backups.empty() && backups.front().stem == oldest.stem;
+    sameGroupFollows = !backups.empty() && !oldest.stem.empty() && backups.front().stem == oldest.stem;
+    if (!sameGroupFollows) --groups;
     const std::string path = JoinPath(dir, oldest.file);
     LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
     try {
@@ -176,12 +178,17 @@ void tRepository::RotateStructuredBackup(const std::string& ownerGuid, const std
     LogVerboseMsg(logPrefix + "The backups count is less then rotation count. Nothing to rotate.");
     return;
   }
+  std::vector<std::string> doomed;
   while (backups.size() > keep) {
-    const std::string path = JoinPath(dir, backups.front().file);
+    doomed.push_back(JoinPath(dir, backups.front().file));
     backups.pop_front();
+  }
+  const std::vector<PlannedDeletion> plans = PlanBackupDeletions(doomed);
+  for (const PlannedDeletion& plan : plans) {
+    const std::string& path = plan.infoPath;
     LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
     try {
-      DeleteBackup(path);
+      DeletePlannedBackup(plan);
     } catch (const ExTraceable& e) {
       LogMsg(e);
       LogMsg(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to errors above");

@@ -182,3 +182,41 @@ TEST(RotationTest, StructuredSeriesStopsAtTheFirstFailedDeletion) {
       log.Has(r.repo->LogPrefix() + "Rotation:Cannot delete backup 'd/backup_info_1002011200.xml'due to unknown error"));
   EXPECT_FALSE(log.HasPart("Rotate structured backups is finished"));
 }
+
+// A server series whose dumps enclose client and domain dumps of the same
+// label: the rotation finds the files of every doomed dump in one walk and
+// must remove exactly what deleting them one at a time removes.
+TEST(RotationTest, StructuredSeriesRemovesWhatDeletingEachDumpRemoves) {
+  const std::vector<std::string> labels = {"1001011200", "1002011200", "1003011200", "1004011200", "1005011200"};
+  auto build = [&](const LocalRepo& r) {
+    for (const std::string& label : labels) {
+      MakeOwnedDump(r, "", label, "g");
+      MakeOwnedDump(r, "clients/c1", label, "g");
+      MakeOwnedDump(r, "clients/c1/domains/d1", label, "g");
+      r.Touch("clients/c1/domains/d1/phosting/backup_site_" + label + ".tgz");
+    }
+    // A client dump of its own, older than every server dump, and files
+    // whose labels merely resemble the series' labels.
+    MakeOwnedDump(r, "clients/c1", "0901011200", "g");
+    r.Touch("clients/c1/backup_user_10010112000.tgz");
+    r.Touch("clients/c1/backup_1001011200_x.tgz");
+  };
+  LocalRepo rotated, deleted;
+  build(rotated);
+  build(deleted);
+
+  rotated.repo->RotateStructuredBackup("g", "backup_info_1005011200.xml", 2);
+  for (size_t i = 0; i < 3; ++i) deleted.repo->DeleteBackup("backup_info_" + labels[i] + ".xml");
+  EXPECT_EQ(rotated.Tree(), deleted.Tree());
+
+  for (size_t i = 0; i < labels.size(); ++i) {
+    const bool kept = i >= 3;
+    EXPECT_EQ(DumpPresent(rotated, "", labels[i]), kept) << labels[i];
+    EXPECT_EQ(DumpPresent(rotated, "clients/c1", labels[i]), kept) << labels[i];
+    EXPECT_EQ(DumpPresent(rotated, "clients/c1/domains/d1", labels[i]), kept) << labels[i];
+    EXPECT_EQ(rotated.Has("clients/c1/domains/d1/phosting/backup_site_" + labels[i] + ".tgz"), kept) << labels[i];
+  }
+  EXPECT_TRUE(DumpPresent(rotated, "clients/c1", "0901011200"));
+  EXPECT_TRUE(rotated.Has("clients/c1/backup_user_10010112000.tgz"));
+  EXPECT_TRUE(rotated.Has("clients/c1/backup_1001011200_x.tgz"));
+}
