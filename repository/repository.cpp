@@ -218,7 +218,8 @@ std::vector<std::string> tRepository::GetDiscoveredItems(const std::string& dir,
   std::vector<std::string> values;
   const std::string sidecarRoot = JoinPath(dir, DISCOVERED);
   const std::string sidecar = JoinPath(sidecarRoot, dumpName);
-  if (!transport->IsDirExist(sidecarRoot) || !transport->IsDirExist(sidecar)) return values;
+  // A sidecar directory implies the directory of sidecars above it.
+  if (!transport->IsDirExist(sidecar)) return values;
   std::vector<std::string> entries;
   transport->ListDir(sidecar, entries);
   // The separator is part of the match: item "owner" must not pick up "ownertype_...".

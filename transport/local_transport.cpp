@@ -1,6 +1,10 @@
 #include "transport/local_transport.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
 
 #include <boost/filesystem.hpp>
 
@@ -70,10 +74,19 @@ void tRepositoryLocal::DeleteDir(const std::string& name) {
 
 namespace {
 
-// Raises status 1 when `full` is missing; status 0 when that cannot be told.
-void RequireListableDir(const std::string& dir, const fs::path& full) {
-  bool present = WrapFailures("Unable to list dir " + dir + ": ", [&] { return fs::exists(full); });
-  if (!present) throw OVRIN_EXCEPTION(TransportException, "Dir is not exists " + dir, 1);
+// Opens a listing of `full`. A missing directory (or a dangling link to one)
+// raises status 1; every other failure is wrapped with status 0. Opening
+// first and looking at the error afterwards spares a stat per listing.
+fs::directory_iterator OpenListing(const std::string& dir, const fs::path& full) {
+  boost::system::error_code ec;
+  fs::directory_iterator it(full, ec);
+  if (ec == boost::system::errc::no_such_file_or_directory)
+    throw OVRIN_EXCEPTION(TransportException, "Dir is not exists " + dir, 1);
+  if (ec) {
+    WrapFailures("Unable to list dir " + dir + ": ",
+                 [&] { throw fs::filesystem_error("boost::filesystem::directory_iterator::construct", full, ec); });
+  }
+  return it;
 }
 
 }  // namespace
@@ -81,10 +94,10 @@ void RequireListableDir(const std::string& dir, const fs::path& full) {
 void tRepositoryLocal::ListDir(const std::string& dir, std::vector<std::string>& names) {
   LogMsg("Transport: List dir " + dir);
   const fs::path full(GetFullPath(dir));
-  RequireListableDir(dir, full);
+  fs::directory_iterator it = OpenListing(dir, full);
   std::vector<std::string> found;
   WrapFailures("Unable to list dir " + dir + ": ", [&] {
-    for (fs::directory_iterator it(full), end; it != end; ++it) found.push_back(it->path().filename().string());
+    for (fs::directory_iterator end; it != end; ++it) found.push_back(it->path().filename().string());
   });
   names.insert(names.end(), found.begin(), found.end());
 }
@@ -92,18 +105,20 @@ void tRepositoryLocal::ListDir(const std::string& dir, std::vector<std::string>&
 void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {
   LogMsg("Transport: List extended dir " + dir);
   const fs::path full(GetFullPath(dir));
-  RequireListableDir(dir, full);
+  fs::directory_iterator it = OpenListing(dir, full);
   std::vector<FileInfo> found;
   WrapFailures("Unable to list dir " + dir + ": ", [&] {
-    for (fs::directory_iterator it(full), end; it != end; ++it) {
-      FileInfo info;
-      try {
-        info.SetDateTime(fs::last_write_time(it->path()));
-        info.size = fs::is_directory(it->path()) ? 0 : static_cast<tavrepo_int64_t>(fs::file_size(it->path()));
-      } catch (const std::exception& e) {
-        LogError(std::string("Unable to get size of file: ") + e.what());
+    for (fs::directory_iterator end; it != end; ++it) {
+      // One stat gives the date, the kind and the size; an entry that cannot
+      // be looked at (a dangling link, a vanished file) is left out.
+      struct stat st;
+      if (::stat(it->path().c_str(), &st) != 0) {
+        LogError("Unable to get size of file: " + it->path().string() + ": " + std::strerror(errno));
         continue;
       }
+      FileInfo info;
+      info.SetDateTime(st.st_mtime);
+      info.size = S_ISDIR(st.st_mode) ? 0 : static_cast<tavrepo_int64_t>(st.st_size);
       info.name = it->path().filename().string();
       info.path = JoinPath(dir, info.name);
       found.push_back(info);
