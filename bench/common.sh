@@ -27,9 +27,14 @@ seconds() {
 ratio() { echo "$1 $2" | awk '{ if ($2 > 0) printf "%.2f", $1 / $2; else print "inf" }'; }
 
 # peak_kib COMMAND...: runs COMMAND and prints its peak resident set in KiB.
+# COMMAND must be a program, not a shell function; a failed run prints
+# "failed" rather than the size of a process that did not do the work.
 peak_kib() {
-  /usr/bin/time -f "%M" -o "$scratch/time.out" "$@" >/dev/null 2>&1 || true
-  tail -n 1 "$scratch/time.out"
+  if /usr/bin/time -f "%M" -o "$scratch/time.out" "$@" >/dev/null 2>&1; then
+    tail -n 1 "$scratch/time.out"
+  else
+    echo "failed"
+  fi
 }
 
 dumpkeep() { "$binary" --session-path "$scratch/session" "$@"; }

@@ -61,7 +61,7 @@ fresh_dumps
 t_split=$(seconds import_split)
 test -f "$dumps/clients/c1/backup_user_$label.tgz" || { echo "import of the split archive left no dump" >&2; exit 1; }
 fresh_dumps
-peak=$(peak_kib dumpkeep --import-file-as-dump --dump-file-specification "$split_dir/backup_$label.tgz")
+peak=$(peak_kib "$binary" --session-path "$scratch/session" --import-file-as-dump --dump-file-specification "$split_dir/backup_$label.tgz")
 
 printf 'archive: %s MB of content, %s bytes compressed\n' "$size_mb" "$archive_bytes"
 printf '%-34s %10s %8s\n' "case" "seconds" "ratio"

@@ -39,11 +39,11 @@ void SetDateFromPath(BackupInfo& info, const std::string& path) {
   info.SetDateTimeStr(stamp);
 }
 
-BackupInfoUtil tRepository::GetInitialBackupInfo(const std::string& sidecarDir) {
+BackupInfoUtil tRepository::GetInitialBackupInfo(const std::string& sidecarDir, std::vector<std::string>* statuses) {
   LogVerboseMsg(logPrefix + "Get initial backup info from dir " + sidecarDir);
   BackupInfoUtil info;
   std::string owner, ownerType, guid, objectId, size;
-  if (!GetBackupParamsFromListing(*transport, sidecarDir, owner, ownerType, guid, objectId, size)) {
+  if (!GetBackupParamsFromListing(*transport, sidecarDir, owner, ownerType, guid, objectId, size, statuses)) {
     throw OVRIN_EXCEPTION(RepositoryException, "Discovered dir '" + sidecarDir + "' not found", 1);
   }
   info.ownerGuid = owner;
@@ -86,17 +86,19 @@ void tRepository::BackupsList(const std::string& type, const std::string& guid, 
       LogVerboseMsg(logPrefix + "'" + DISCOVERED + "' directory for '" + type + "' '" + guid + "' not found");
       continue;
     }
-    std::vector<FileInfo> entries;
-    transport->ListDirEx(sidecars, entries);
-    for (const FileInfo& entry : entries) {
-      const std::string sidecar = JoinPath(sidecars, entry.name);
+    // Only the names matter here, so a plain listing spares a stat per entry.
+    std::vector<std::string> names;
+    transport->ListDir(sidecars, names);
+    for (const std::string& name : names) {
+      const std::string sidecar = JoinPath(sidecars, name);
       try {
         if (!transport->IsDirExist(sidecar)) continue;
-        BackupInfoUtil info = GetInitialBackupInfo(sidecar);
+        std::vector<std::string> statuses;
+        BackupInfoUtil info = GetInitialBackupInfo(sidecar, &statuses);
         // Object directories of one id may hold dumps of other objects that
         // happen to share the directory name; only the object's own are listed.
         if (type != "server" && !Contains(objectIds, info.objectId)) continue;
-        const std::string xml = JoinPath(objectDir, entry.name + ".xml");
+        const std::string xml = JoinPath(objectDir, name + ".xml");
         if (!transport->IsExist(xml)) {
           LogVerboseMsg(logPrefix + "Discovered dir " + sidecar + " exists but file " + xml +
                         " not exists. Skipping.");
@@ -105,7 +107,7 @@ void tRepository::BackupsList(const std::string& type, const std::string& guid, 
         SetBackupNameFromPath(xml, info);
         if (!brief) {
           ReadPropsFromXml(*transport, xml, info.description);
-          info.validationResults = ValidateBackup(xml, true);
+          info.validationResults = ValidateBackup(xml, true, &statuses);
         }
         SetDateFromPath(info, xml);
         list.push_back(info);

@@ -277,7 +277,7 @@ std::vector<std::string> GetDiscoveredNames(tRepositoryTransport& transport, con
 
 bool GetBackupParamsFromListing(tRepositoryTransport& transport, const std::string& sidecarDir,
                                 std::string& owner, std::string& ownerType, std::string& guid,
-                                std::string& objectId, std::string& size) {
+                                std::string& objectId, std::string& size, std::vector<std::string>* statuses) {
   LogVerboseMsg("Get backup params from listing of " + sidecarDir);
   if (!transport.IsDirExist(sidecarDir)) return false;
   const std::pair<std::string, std::string*> items[] = {
@@ -290,6 +290,7 @@ bool GetBackupParamsFromListing(tRepositoryTransport& transport, const std::stri
     for (const auto& item : items) {
       if (BeginsWith(entry, item.first)) *item.second = entry.substr(item.first.size());
     }
+    if (statuses && BeginsWith(entry, D_ITEM_STATUS + "_")) statuses->push_back(entry.substr(D_ITEM_STATUS.size() + 1));
   }
   return true;
 }

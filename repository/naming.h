@@ -60,9 +60,13 @@ void SearchObjectDirs(tRepositoryTransport& transport, const std::string& type,
                       const std::vector<std::string>& objectIds, std::vector<std::string>& found,
                       const std::string& dir, int depth);
 std::vector<std::string> GetDiscoveredNames(tRepositoryTransport& transport, const std::string& guid);
+// Reads the sidecar items of one dump from a listing of its sidecar
+// directory; false when there is no such directory. `statuses`, when given,
+// receives the values of its status items.
 bool GetBackupParamsFromListing(tRepositoryTransport& transport, const std::string& sidecarDir,
                                 std::string& owner, std::string& ownerType, std::string& guid,
-                                std::string& objectId, std::string& size);
+                                std::string& objectId, std::string& size,
+                                std::vector<std::string>* statuses = nullptr);
 bool HasInfoXml(tRepositoryTransport& transport, const std::string& dir, const std::string& prefix,
                 const std::string& label);
 // The files of one dump: FindDumpFiles for the one label.

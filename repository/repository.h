@@ -80,7 +80,9 @@ class tRepository {
   void CreateRepositoryIndex(const std::string& item);
 
   // Catalogue.
-  BackupInfoUtil GetInitialBackupInfo(const std::string& sidecarDir);
+  // `statuses`, when given, receives the values of the sidecar's status
+  // items, taken from the same listing.
+  BackupInfoUtil GetInitialBackupInfo(const std::string& sidecarDir, std::vector<std::string>* statuses = nullptr);
   void BackupsList(const std::string& type, const std::string& guid, const std::string& objectName,
                    BackupInfoList& list, bool brief);
   int64_t GetDiskUsage(const std::string& type, const std::string& guid, const std::string& ownerGuid);
@@ -90,9 +92,12 @@ class tRepository {
   BackupInfo GetPackedBackupInfo(const std::string& path);
 
   // Validation.
-  ValidationResults ValidateBackup(const std::string& infoXmlPath, bool skipSignCheck);
+  // `recordedStatuses`, when given, stands for the dump's status items as
+  // just listed, so that the sidecar is not listed a second time.
+  ValidationResults ValidateBackup(const std::string& infoXmlPath, bool skipSignCheck,
+                                   const std::vector<std::string>* recordedStatuses = nullptr);
   ValidationResults ValidateBackup(const std::string& infoXmlPath, std::vector<std::string>& badContentDirs,
-                                   bool skipSignCheck);
+                                   bool skipSignCheck, const std::vector<std::string>* recordedStatuses = nullptr);
   ValidationResults ValidatePackedBackup(const std::string& path);
 
   // Export.

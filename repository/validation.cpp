@@ -71,19 +71,23 @@ bool IsValidContentFile(tRepositoryTransport& transport, const std::string& dir,
   return true;
 }
 
-ValidationResults tRepository::ValidateBackup(const std::string& infoXmlPath, bool skipSignCheck) {
+ValidationResults tRepository::ValidateBackup(const std::string& infoXmlPath, bool skipSignCheck,
+                                              const std::vector<std::string>* recordedStatuses) {
   LogStep(logPrefix + "Validate backup " + infoXmlPath);
   std::vector<std::string> badContentDirs;
-  return ValidateBackup(infoXmlPath, badContentDirs, skipSignCheck);
+  return ValidateBackup(infoXmlPath, badContentDirs, skipSignCheck, recordedStatuses);
 }
 
 ValidationResults tRepository::ValidateBackup(const std::string& infoXmlPath,
-                                              std::vector<std::string>& badContentDirs, bool skipSignCheck) {
+                                              std::vector<std::string>& badContentDirs, bool skipSignCheck,
+                                              const std::vector<std::string>* recordedStatuses) {
   LogVerboseMsg(logPrefix + "Validate backup (common phase) " + infoXmlPath);
   ValidationResults results;
 
   // A recorded verdict is final: the descriptor is not even opened.
-  for (const std::string& value : GetDiscoveredItems(infoXmlPath, D_ITEM_STATUS)) {
+  const std::vector<std::string> statuses =
+      recordedStatuses ? *recordedStatuses : GetDiscoveredItems(infoXmlPath, D_ITEM_STATUS);
+  for (const std::string& value : statuses) {
     try {
       results.push_back(Result(GetBackupStatusVal(value)));
     } catch (const RepositoryException& e) {
