@@ -41,7 +41,9 @@ std::string PerlList(const std::vector<std::string>& words) {
 
 // The joining script: streams every part, in order, into one tar started
 // without a shell, so no name or argument is ever re-split or expanded. Any
-// unreadable part, failed write or failing tar ends the script non-zero.
+// unreadable part, failed write or failing tar ends the script non-zero. A
+// tar that stops reading early (it found what it was asked for, or it failed)
+// closes the pipe; its exit status then tells which.
 std::string JoiningScript(const std::vector<std::string>& parts, const std::vector<std::string>& tarWords) {
   return "use strict;\nuse warnings;\n"
          "my @parts = " + PerlList(parts) + ";\n"
@@ -49,14 +51,16 @@ std::string JoiningScript(const std::vector<std::string>& parts, const std::vect
          "$SIG{PIPE} = 'IGNORE';\n"
          "open(my $to, '|-', @tar) or die \"unable to start $tar[0]: $!\\n\";\n"
          "binmode($to);\n"
-         "for my $part (@parts) {\n"
+         "PART: for my $part (@parts) {\n"
          "  open(my $from, '<', $part) or die \"unable to open $part: $!\\n\";\n"
          "  binmode($from);\n"
          "  while (1) {\n"
          "    my $n = sysread($from, my $block, 1048576);\n"
          "    defined($n) or die \"unable to read $part: $!\\n\";\n"
          "    last if $n == 0;\n"
-         "    print {$to} $block or die \"unable to pass $part to $tar[0]: $!\\n\";\n"
+         "    next if print {$to} $block;\n"
+         "    last PART if $!{EPIPE};\n"
+         "    die \"unable to pass $part to $tar[0]: $!\\n\";\n"
          "  }\n"
          "  close($from);\n"
          "}\n"
@@ -166,9 +170,22 @@ void ExtractArchive(const std::vector<std::string>& parts, const std::string& di
 }
 
 void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string& dir,
-                        std::vector<std::string>& files) {
+                        std::vector<std::string>& files, const std::string& pattern) {
   std::vector<std::string> args = ExtractArgs(dir);
   args.push_back("--exclude=*/*");
+  if (!pattern.empty()) {
+    args.push_back("--wildcards");
+    args.push_back(pattern);
+  }
+  ExtractQuietly(parts, args, files);
+}
+
+void ExtractArchiveMember(const std::vector<std::string>& parts, const std::string& dir, const std::string& name,
+                          std::vector<std::string>& files) {
+  std::vector<std::string> args = ExtractArgs(dir);
+  args.push_back("--no-wildcards");
+  args.push_back("--occurrence=1");
+  args.push_back(name);
   ExtractQuietly(parts, args, files);
 }
 

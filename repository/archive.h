@@ -14,8 +14,13 @@ namespace ovrin {
 
 void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir, std::vector<std::string>& files,
                     const std::vector<std::string>& includes, const std::vector<std::string>& excludes);
+// Extracts the members at the archive's top level (with `pattern`, only those
+// whose names match it as a shell wildcard).
 void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string& dir,
-                        std::vector<std::string>& files);
+                        std::vector<std::string>& files, const std::string& pattern = "");
+// Extracts the first member named exactly `name` and stops reading there.
+void ExtractArchiveMember(const std::vector<std::string>& parts, const std::string& dir, const std::string& name,
+                          std::vector<std::string>& files);
 void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::string& subDir, const std::string& dir,
                           std::vector<std::string>& files);
 // Completes the tar call for `parts`; for several parts returns a perl command

@@ -219,12 +219,28 @@ DumpImportResult tRepository::ImportFromRepo(tRepository& source, const std::str
   std::vector<std::string> listed;
   ListAndCheck(localParts, listed);
 
-  TempDirGuard sidecarDir(GetTempDirPath());
+  // The sidecar items are empty files: their names, which the listing
+  // already holds, are all there is to them.
   std::vector<std::string> sidecarFiles;
-  ExtractArchiveSubDir(localParts, DISCOVERED, sidecarDir.Path(), sidecarFiles);
+  std::map<std::string, int> rootXmls;
+  for (const std::string& name : listed) {
+    if (BeginsWith(name, DISCOVERED + "/")) sidecarFiles.push_back(name);
+    if (name.find('/') == std::string::npos && EndsWith(name, ".xml")) ++rootXmls[name];
+  }
+  // Only the descriptors are read at this point, so only they are extracted:
+  // the dump's content is written once, into the repository. The usual dump
+  // has one descriptor near the front: tar stops right after it. A name that
+  // needed escaping in the listing, or that occurs twice (the last copy is
+  // the one the import keeps), takes a pass over the whole archive. tar fails
+  // when a pattern matches nothing, so an archive without one is not asked.
   TempDirGuard rootDir(GetTempDirPath());
   std::vector<std::string> rootFiles;
-  ExtractArchiveRoot(localParts, rootDir.Path(), rootFiles);
+  if (rootXmls.size() == 1 && rootXmls.begin()->second == 1 &&
+      rootXmls.begin()->first.find('\\') == std::string::npos) {
+    ExtractArchiveMember(localParts, rootDir.Path(), rootXmls.begin()->first, rootFiles);
+  } else if (!rootXmls.empty()) {
+    ExtractArchiveRoot(localParts, rootDir.Path(), rootFiles, "*.xml");
+  }
 
   std::vector<std::string> candidates;
   for (const std::string& file : rootFiles) {
