@@ -73,6 +73,38 @@ std::vector<tRepository::PlannedDeletion> tRepository::PlanBackupDeletions(const
   return plans;
 }
 
+namespace {
+
+// Removes a dump's directory (its sidecar) with what is in it. The local
+// transport removes whole trees; an FTP server removes empty directories
+// only, so when the removal is refused the listed entries go first and the
+// removal is tried once more.
+void DeleteDirTree(tRepositoryTransport& transport, const std::string& dir) {
+  try {
+    transport.DeleteDir(dir);
+    return;
+  } catch (const TransportException&) {
+    if (!transport.IsDirExist(dir)) throw;
+  }
+  std::vector<std::string> listed;
+  transport.ListDir(dir, listed);
+  for (std::string entry : listed) {
+    // Some servers name the entries of a name listing with the listed directory in front.
+    const size_t slash = entry.rfind('/');
+    if (slash != std::string::npos && slash + 1 < entry.size()) entry = entry.substr(slash + 1);
+    if (entry.empty() || entry == "." || entry == ".." || entry.find('/') != std::string::npos) continue;
+    const std::string path = JoinPath(dir, entry);
+    if (transport.IsDirExist(path)) {
+      DeleteDirTree(transport, path);
+    } else {
+      transport.Delete(path);
+    }
+  }
+  transport.DeleteDir(dir);
+}
+
+}  // namespace
+
 void tRepository::DeletePlannedBackup(const PlannedDeletion& plan) {
   LogStep(logPrefix + "Delete backup " + plan.infoPath);
   if (plan.partOfAnother) LogMsg("backup '" + plan.infoPath + "' is part of another backup");
@@ -80,7 +112,7 @@ void tRepository::DeletePlannedBackup(const PlannedDeletion& plan) {
   for (const std::string& entry : plan.entries) {
     const std::string path = JoinPath(plan.dumpDir, entry);
     if (transport->IsDirExist(path)) {
-      transport->DeleteDir(path);
+      DeleteDirTree(*transport, path);
     } else {
       transport->Delete(path);
     }

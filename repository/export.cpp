@@ -21,6 +21,7 @@
 #include "repository/naming.h"
 #include "repository/packed_files.h"
 #include "repository/repository.h"
+#include "transport/ftp_transport.h"
 #include "transport/local_transport.h"
 #include "util/strings.h"
 #include "util/temp_files.h"
@@ -210,6 +211,9 @@ void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTar
       throw InputStreamException();  // listed as a part, but no file (a directory, or gone)
     }
     CopyLocalPart(path, target, buffer);
+  } else if (tRepositoryFtp* ftp = dynamic_cast<tRepositoryFtp*>(&transport)) {
+    // Downloaded straight into the target: a local copy first would write every byte twice.
+    if (!ftp->DownloadInto(part, target.Fd())) throw OutputStreamException();
   } else {
     CopyStreamedPart(transport, part, target, buffer);
   }
@@ -297,6 +301,22 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
     std::vector<std::string> parts;
     GetFileParts(*transport, fileSpec, parts);
     LogVerboseMsg(logPrefix + "Joining " + std::to_string(parts.size()) + " part(s): " + Join(parts, ", "));
+
+    // One local file bound for an FTP storage is uploaded as it is: joining
+    // it into the receiving directory first would write every byte twice.
+    tRepositoryFtp* ftp = dynamic_cast<tRepositoryFtp*>(destination.transport);
+    if (ftp && parts.size() == 1 && dynamic_cast<tRepositoryLocal*>(transport) &&
+        destinationPath.find('/') == std::string::npos) {
+      std::string path;
+      try {
+        path = transport->GetLocalFile(parts.front());
+      } catch (const TransportException&) {
+        throw InputStreamException();
+      }
+      if (!fs::is_regular_file(path)) throw InputStreamException();
+      ftp->PutFile(path, destinationPath);
+      return;
+    }
 
     tJoinTarget target(JoinPath(destination.transport->GetReceivingDir(), destinationPath));
     std::vector<char> buffer(JOIN_BLOCK_SIZE);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
@@ -28,6 +29,10 @@ const char* tFtpConnection::InvalidCredentials(bool codeName) {
 namespace {
 
 const unsigned long DEFAULT_TIMEOUT = 600;
+
+// Transfer blocks of files: libcurl's defaults (16 KiB down) and stdio's
+// buffer cost a callback and a system call for every few kilobytes.
+const long TRANSFER_BLOCK = 512 * 1024;
 
 // A NUL would cut the text short once it becomes a C string, and CR or LF
 // would end the FTP command early and start another one.
@@ -78,6 +83,29 @@ struct FileCloser {
   }
 };
 typedef std::unique_ptr<FILE, FileCloser> FilePtr;
+
+// Where DownloadInto writes, and the first write failure.
+struct FdSink {
+  int fd;
+  int error = 0;
+};
+
+size_t WriteToFd(void* data, size_t size, size_t count, void* userdata) {
+  FdSink* sink = static_cast<FdSink*>(userdata);
+  const char* at = static_cast<const char*>(data);
+  size_t left = size * count;
+  while (left > 0) {
+    ssize_t written = ::write(sink->fd, at, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      sink->error = errno;
+      return 0;  // libcurl ends the transfer with its write error
+    }
+    at += written;
+    left -= static_cast<size_t>(written);
+  }
+  return size * count;
+}
 
 // libcurl's trace in debug mode goes to the diagnostic log, never to the
 // standard streams; the password of the login never reaches the log.
@@ -310,6 +338,9 @@ void tFtpConnection::UploadFile(const std::string& localPath) {
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L));
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_READDATA, file.get()));
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, size));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, TRANSFER_BLOCK));
+  // Whole blocks are read straight into libcurl's buffer, past stdio's own.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   CheckCurlRes(Perform());
 }
 
@@ -318,8 +349,10 @@ void tFtpConnection::DownloadFile(const std::string& localPath) {
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
   InitCredentials();
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, FileWrite));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, TRANSFER_BLOCK));
   FilePtr file(std::fopen(localPath.c_str(), "wb"));
   if (!file) throw OVRIN_ERROR(FileOpenError) % localPath % "for write";
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   CURLcode rc = curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
   if (rc == CURLE_OK) rc = Perform();
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
@@ -334,6 +367,25 @@ void tFtpConnection::DownloadFile(const std::string& localPath) {
     }
     CheckCurlRes(rc);
   }
+}
+
+bool tFtpConnection::DownloadInto(int fd) {
+  LogMsg("Ftp download file from " + url + " to descriptor " + std::to_string(fd));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
+  InitCredentials();
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, TRANSFER_BLOCK));
+  FdSink sink{fd};
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFd));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink));
+  const CURLcode rc = Perform();
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+  if (sink.error != 0) {
+    LogMsg(std::string("Error: Unable to write file: ") + std::strerror(sink.error));
+    errno = sink.error;
+    return false;
+  }
+  CheckCurlRes(rc);
+  return true;
 }
 
 std::string tFtpConnection::GetFileName(std::string url) {

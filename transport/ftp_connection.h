@@ -60,6 +60,10 @@ class tFtpConnection {
   // it cannot be written; after a failed transfer the partial local file is
   // removed, so a later step never takes it for a complete copy.
   void DownloadFile(const std::string& localPath);
+  // Downloads `url`, appending it to the open descriptor `fd` (not closed).
+  // Returns false, with errno set, when writing to `fd` failed; server
+  // failures raise CurlException.
+  bool DownloadInto(int fd);
 
   // The server path of an FTP URL, always beginning with '/'. InvalidPath when
   // the URL has no "//" or no '/' after it.

@@ -209,6 +209,16 @@ orepostream* tRepositoryFtp::PutFile(const std::string& name) {
   });
 }
 
+bool tRepositoryFtp::DownloadInto(const std::string& name, int fd) {
+  LogMsg("Transport: Get file " + name);
+  return FtpOperation("unable to read file " + name + ": ", [&] {
+    const std::string full = GetFullPath(name);
+    tFtpConnection::CheckUrl(full);
+    Connect(name);
+    return Connection().DownloadInto(fd);
+  });
+}
+
 void tRepositoryFtp::PutFile(const std::string& localPath, const std::string& name) {
   LogMsg("Transport: Put local file " + localPath + " to " + name);
   FtpOperation("unable to put local file " + localPath + " to " + name + ": ", [&] {

@@ -84,6 +84,10 @@ class tRepositoryFtp : public tRepositoryTransport {
   // Parent directories are not created.
   orepostream* PutFile(const std::string& name) override;
   using tRepositoryTransport::PutFile;
+  // Appends the content of `name` to the open local descriptor `fd`, without
+  // a local copy in between. Returns false, with errno set, when writing to
+  // `fd` failed; server failures raise TransportException.
+  bool DownloadInto(const std::string& name, int fd);
   // Uploads the local file `localPath` to `name`.
   void PutFile(const std::string& localPath, const std::string& name);
   // A file that is not there afterwards (also one that never was) is fine.

@@ -11,6 +11,8 @@ Modes:
   drop-download  the server process dies after sending the first part of a RETR
   drop-upload    the server process dies after storing the first part of a STOR
   stall          a plain socket that accepts connections and never answers
+  hang-up        a plain socket that keeps each connection silent for a
+                 second, then closes it (a stalled server that gives up)
 
 Users come as pairs of --user LOGIN --password PASSWORD (any characters);
 --anonymous adds an anonymous user with full rights. With --log FILE every
@@ -24,6 +26,18 @@ import sys
 import time
 
 DROP_AFTER = 65536
+HANG_UP_AFTER = 1.0
+
+
+def serve_hang_up():
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        time.sleep(HANG_UP_AFTER)
+        conn.close()
 
 
 def serve_stall():
@@ -103,6 +117,9 @@ def main():
     if args.mode == "stall":
         serve_stall()
         return
+    if args.mode == "hang-up":
+        serve_hang_up()
+        return
 
     import logging
     from pyftpdlib.authorizers import DummyAuthorizer
@@ -158,6 +175,7 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "test server ready"
+    Handler.auth_failed_timeout = 0  # answer a wrong password at once
     if args.mode == "windows":
         Handler.abstracted_fs = WindowsFS
     elif args.mode in ("drop-download", "drop-upload"):

@@ -20,7 +20,7 @@ struct FtpUser {
 
 // One server process serving a fresh directory; killed when the object ends.
 // Modes: "normal", "windows", "refuse-login", "drop-download", "drop-upload",
-// "stall" (see the harness script).
+// "stall", "hang-up" (see the harness script).
 class FtpServer {
  public:
   explicit FtpServer(const std::string& mode = "normal", const std::vector<FtpUser>& users = {},

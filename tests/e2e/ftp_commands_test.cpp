@@ -1,0 +1,411 @@
+// The built binary against loopback FTP servers: every command that takes a
+// storage, in active and passive mode, with awkward credentials, and the
+// exit code, message and left-overs of each kind of server failure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/catalogue_support.h"
+#include "tests/support/ftp_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string CLIENT_GUID = "client-guid-c1";
+const std::string OWNER_GUID = "reseller-guid-r1";
+
+// The fixture generator's description of a client dump labelled `label`.
+std::string ClientDump(const std::string& label) {
+  return "{\"type\": \"client\", \"id\": \"c1\", \"guid\": \"" + CLIENT_GUID + "\", \"label\": \"" + label +
+         "\", \"owner\": \"" + OWNER_GUID + "\", \"ownertype\": \"reseller\", \"size\": 100, \"description\": \"d\"}";
+}
+
+// One exported archive of the client's dump `label` for the generator.
+std::string Export(const std::string& name, const std::string& label, int parts = 1, bool gzip = false) {
+  return "{\"name\": \"" + name + "\", \"gzip\": " + (gzip ? "true" : "false") +
+         ", \"parts\": " + std::to_string(parts) + ", \"dump\": " + ClientDump(label) + "}";
+}
+
+void WriteExports(const std::string& dir, const std::vector<std::string>& exports) {
+  std::string json = "{\"exports\": [";
+  for (size_t i = 0; i < exports.size(); ++i) json += (i ? ", " : "") + exports[i];
+  dktest::MakeFixtureRepo(dir, json + "]}");
+}
+
+size_t Size(const std::string& path) { return dktest::ReadFile(path).size(); }
+
+std::string BriefDump(const std::string& name, const std::string& label, size_t size, const std::string& indent) {
+  return indent + "<dump name=\"" + name + "\" fullname=\"" + name + "\" creation-date=\"" + label + "\" size=\"" +
+         std::to_string(size) + "\">\n" + indent + " <dump-status dump-status=\"OK\"/>\n" + indent + "</dump>\n";
+}
+
+// The dump elements of a list document, sorted (the server decides the order);
+// a document that is not a list comes back whole so that comparisons fail.
+std::vector<std::string> ListedDumps(const std::string& document) {
+  const std::string head = DECLARATION + "<dump-list>\n", tail = "</dump-list>\n";
+  if (document == DECLARATION + "<dump-list/>\n") return {};
+  if (document.compare(0, head.size(), head) != 0 || document.size() < head.size() + tail.size() ||
+      document.compare(document.size() - tail.size(), tail.size(), tail) != 0) {
+    return {document};
+  }
+  const std::string body = document.substr(head.size(), document.size() - head.size() - tail.size());
+  std::vector<std::string> dumps;
+  const std::string end = " </dump>\n";
+  for (size_t at = 0; at < body.size();) {
+    size_t stop = body.find(end, at);
+    if (stop == std::string::npos) return {document};
+    dumps.push_back(body.substr(at, stop + end.size() - at));
+    at = stop + end.size();
+  }
+  std::sort(dumps.begin(), dumps.end());
+  return dumps;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Bytes that no text conversion or truncation would leave intact.
+std::string Noise(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(gen() & 0xFF);
+  return data;
+}
+
+int CountCommands(const std::vector<std::string>& commands, const std::string& verb) {
+  return static_cast<int>(std::count_if(commands.begin(), commands.end(),
+                                        [&](const std::string& c) { return c.compare(0, verb.size(), verb) == 0; }));
+}
+
+class FtpCommands : public ::testing::Test {
+ protected:
+  FtpCommands() : server("normal", {{"dk", "pw"}}) {}
+
+  dktest::RunResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    args.push_back("--session-path=" + (work / "session"));
+    env["OVR_CONF_DIR"] = install.confDir();
+    return dktest::RunDumpkeep(args, env);
+  }
+  // Runs with the password of the test user in every password variable.
+  dktest::RunResult RunFtp(const std::vector<std::string>& args) {
+    return Run(args, {{"DUMP_STORAGE_PASSWD", "pw"}, {"DUMP_STORAGE_PASSWD_SRC", "pw"}, {"DUMP_STORAGE_PASSWD_DST", "pw"}});
+  }
+  std::string Url(const std::string& path, const dktest::FtpServer& on) const {
+    return "ftp://dk@127.0.0.1:" + std::to_string(on.port()) + path;
+  }
+  std::string Url(const std::string& path) const { return Url(path, server); }
+  std::string Remote(const std::string& path) const { return server.root() + path; }
+  // Nothing of a run may stay in the utility's temporary directory.
+  void ExpectNoLeftovers() const { EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.tmp())); }
+
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+  dktest::FtpServer server;
+};
+
+TEST_F(FtpCommands, ListsAndDescribesExportsInActiveAndPassiveMode) {
+  WriteExports(Remote("/incoming"), {Export("backup_1001011200.tar", "1001011200"),
+                                     Export("backup_1001021200.tgz", "1001021200", 1, true),
+                                     Export("backup_1001031200.tar", "1001031200", 3)});
+  dktest::WriteFile(Remote("/incoming/notes.txt"), "not a dump\n");
+  const size_t split = Size(Remote("/incoming/backup_1001031200.tar")) + Size(Remote("/incoming/backup_1001031200.tar1")) +
+                       Size(Remote("/incoming/backup_1001031200.tar2"));
+  const std::vector<std::string> all =
+      Sorted({BriefDump("backup_1001011200.tar", "1001011200", Size(Remote("/incoming/backup_1001011200.tar")), " "),
+              BriefDump("backup_1001021200.tgz", "1001021200", Size(Remote("/incoming/backup_1001021200.tgz")), " "),
+              BriefDump("backup_1001031200.tar", "1001031200", split, " ")});
+
+  dktest::RunResult active = RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/incoming")});
+  ASSERT_EQ(0, active.code) << active.out;
+  EXPECT_EQ(all, ListedDumps(active.out));
+  const std::vector<std::string> afterActive = server.Commands();
+  EXPECT_GT(CountCommands(afterActive, "PORT"), 0);
+  EXPECT_EQ(0, CountCommands(afterActive, "PASV") + CountCommands(afterActive, "EPSV"));
+
+  dktest::RunResult passive =
+      RunFtp({"--get-ftp-dump-list", "--use-ftp-passive-mode", "--dump-storage", Url("/incoming/")});
+  ASSERT_EQ(0, passive.code) << passive.out;
+  EXPECT_EQ(all, ListedDumps(passive.out));
+  std::vector<std::string> afterPassive = server.Commands();
+  afterPassive.erase(afterPassive.begin(), afterPassive.begin() + afterActive.size());
+  EXPECT_GT(CountCommands(afterPassive, "PASV"), 0);
+  EXPECT_EQ(0, CountCommands(afterPassive, "PORT") + CountCommands(afterPassive, "EPSV"));
+
+  dktest::RunResult masked =
+      RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/incoming"), "--mask", "backup_.*\\.tar"});
+  ASSERT_EQ(0, masked.code) << masked.out;
+  EXPECT_EQ(Sorted({all[0], all[2]}), ListedDumps(masked.out));
+  dktest::RunResult none = RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/incoming"), "--mask", "nothing.*"});
+  ASSERT_EQ(0, none.code) << none.out;
+  EXPECT_EQ(std::vector<std::string>{}, ListedDumps(none.out));
+
+  for (bool passiveMode : {false, true}) {
+    std::vector<std::string> args = {"--get-ftp-dump-info", "--dump-storage", Url("/incoming"),
+                                      "--dump-file-specification", "backup_1001031200.tar"};
+    if (passiveMode) args.push_back("--use-ftp-passive-mode");
+    dktest::RunResult info = RunFtp(args);
+    ASSERT_EQ(0, info.code) << info.out;
+    EXPECT_EQ(DECLARATION + BriefDump("backup_1001031200.tar", "1001031200", split, ""), info.out);
+  }
+  // Reading the server leaves it as it was and nothing behind locally.
+  EXPECT_EQ(Sorted({"backup_1001011200.tar", "backup_1001021200.tgz", "backup_1001031200.tar", "backup_1001031200.tar1",
+                    "backup_1001031200.tar2", "notes.txt"}),
+            dktest::ListTree(Remote("/incoming")));
+  ExpectNoLeftovers();
+}
+
+TEST_F(FtpCommands, CredentialsWithUrlCharactersReachTheServerIntact) {
+  // A login without ':' travels beside the URL, one with ':' inside it, escaped.
+  const std::vector<dktest::FtpUser> users = {{"op@site/x%y\\z", "p:w@d/%\\q"}, {"a:b@c/d%e\\f", ":@/%\\ %41"}};
+  dktest::FtpServer odd("normal", users);
+  WriteExports(odd.root() + "/in", {Export("backup_1001011200.tar", "1001011200")});
+  const std::string expected = BriefDump("backup_1001011200.tar", "1001011200", Size(odd.root() + "/in/backup_1001011200.tar"), " ");
+  for (const dktest::FtpUser& user : users) {
+    const std::string url = "ftp://" + user.login + "@127.0.0.1:" + std::to_string(odd.port()) + "/in";
+    for (bool passive : {false, true}) {
+      std::vector<std::string> args = {"--get-ftp-dump-list", "--dump-storage", url};
+      if (passive) args.push_back("--use-ftp-passive-mode");
+      dktest::RunResult r = Run(args, {{"DUMP_STORAGE_PASSWD", user.password}});
+      ASSERT_EQ(0, r.code) << user.login << ": " << r.out;
+      EXPECT_EQ(std::vector<std::string>{expected}, ListedDumps(r.out)) << user.login;
+    }
+    const std::vector<std::string> commands = odd.Commands();
+    EXPECT_NE(commands.end(), std::find(commands.begin(), commands.end(), "USER " + user.login)) << user.login;
+
+    // The same login with the other user's password is refused.
+    dktest::RunResult wrong =
+        Run({"--get-ftp-dump-list", "--dump-storage", url}, {{"DUMP_STORAGE_PASSWD", user.password + "x"}});
+    EXPECT_EQ(121, wrong.code) << wrong.out;
+    EXPECT_EQ(0u, wrong.out.find("Transport error: unable to list directory: Curl error: ")) << wrong.out;
+  }
+
+  // The source and destination passwords of a join are taken separately.
+  dktest::WriteFile(work / "src/part.tar", "head");
+  dktest::WriteFile(work / "src/part.tar1", "tail");
+  const std::string dst = "ftp://" + users[1].login + "@127.0.0.1:" + std::to_string(odd.port()) + "/in/joined.tar";
+  dktest::RunResult join = Run({"--export-file-as-file", "--file-from", work / "src/part.tar", "--file-to", dst},
+                               {{"DUMP_STORAGE_PASSWD_SRC", "unused"}, {"DUMP_STORAGE_PASSWD_DST", users[1].password}});
+  ASSERT_EQ(0, join.code) << join.out;
+  EXPECT_EQ("headtail", dktest::ReadFile(odd.root() + "/in/joined.tar"));
+  ExpectNoLeftovers();
+}
+
+TEST_F(FtpCommands, ImportsFromTheServerIntoTheLocalRepository) {
+  WriteExports(Remote("/incoming"), {Export("backup_1001011200.tgz", "1001011200", 1, true),
+                                     Export("backup_1001021200.tar", "1001021200", 3)});
+  const std::vector<std::string> served = dktest::ListTree(Remote("/incoming"));
+  dktest::RunResult first = RunFtp({"--import-file-as-dump", "--dump-file-specification", Url("/incoming/backup_1001011200.tgz")});
+  ASSERT_EQ(0, first.code) << first.out;
+  EXPECT_EQ("clients/c1/backup_info_1001011200.xml\n", first.out);
+  dktest::RunResult split = RunFtp({"--import-file-as-dump", "--use-ftp-passive-mode", "--dump-file-specification",
+                                    Url("/incoming/backup_1001021200.tar")});
+  ASSERT_EQ(0, split.code) << split.out;
+  EXPECT_EQ("clients/c1/backup_info_1001021200.xml\n", split.out);
+  for (const char* label : {"1001011200", "1001021200"}) {
+    EXPECT_TRUE(dktest::Exists(install.dumps() + "/clients/c1/backup_info_" + std::string(label) + ".xml")) << label;
+    EXPECT_EQ(std::string("content of backup_c1_") + label + ".tgz\n",
+              dktest::ReadFile(install.dumps() + "/clients/c1/backup_c1_" + label + ".tgz").substr(0, 36));
+  }
+  const std::vector<std::string> repo = dktest::ListTree(install.dumps());
+  dktest::RunResult again = RunFtp({"--import-file-as-dump", "--dump-file-specification", Url("/incoming/backup_1001011200.tgz")});
+  EXPECT_EQ(111, again.code) << again.out;
+  EXPECT_EQ(repo, dktest::ListTree(install.dumps()));
+  EXPECT_EQ(served, dktest::ListTree(Remote("/incoming")));
+  ExpectNoLeftovers();
+}
+
+TEST_F(FtpCommands, ImportsIntoAnFtpStorageAndManagesItsDumps) {
+  WriteExports(Remote("/incoming"), {Export("backup_1001011200.tgz", "1001011200", 1, true)});
+  // The object's directory must exist on the storage (a known limit of an
+  // import into a remote storage).
+  dktest::Shell("mkdir -p '" + Remote("/repo/clients/c1") + "'");
+  dktest::RunResult imported = RunFtp({"--import-file-as-dump", "--dump-storage", Url("/repo"), "--dump-file-specification",
+                                       Url("/incoming/backup_1001011200.tgz")});
+  ASSERT_EQ(0, imported.code) << imported.out;
+  EXPECT_EQ("clients/c1/backup_info_1001011200.xml\n", imported.out);
+  EXPECT_TRUE(dktest::Exists(Remote("/repo/clients/c1/backup_info_1001011200.xml")));
+  EXPECT_EQ("content of backup_c1_1001011200.tgz\n",
+            dktest::ReadFile(Remote("/repo/clients/c1/backup_c1_1001011200.tgz")).substr(0, 36));
+  ExpectNoLeftovers();
+
+  // The structured listing is of the local repository whatever the storage
+  // option says; the server is not asked.
+  const size_t asked = server.Commands().size();
+  dktest::RunResult list = RunFtp({"--get-dump-list", "--type", "client", "--guid", CLIENT_GUID, "--dump-storage", Url("/repo")});
+  ASSERT_EQ(0, list.code) << list.out;
+  EXPECT_EQ(DECLARATION + "<dump-list/>\n", list.out);
+  EXPECT_EQ(asked, server.Commands().size());
+
+  dktest::RunResult del = RunFtp({"--delete-dump", "--dump-storage", Url("/repo"), "--dump-specification",
+                                  "clients/c1/backup_info_1001011200.xml"});
+  ASSERT_EQ(0, del.code) << del.out;
+  EXPECT_FALSE(dktest::Exists(Remote("/repo/clients/c1/backup_info_1001011200.xml")));
+  EXPECT_FALSE(dktest::Exists(Remote("/repo/clients/c1/backup_c1_1001011200.tgz")));
+  EXPECT_FALSE(dktest::Exists(Remote("/repo/clients/c1/.discovered/backup_info_1001011200")));
+  ExpectNoLeftovers();
+}
+
+TEST_F(FtpCommands, RotatesAndDeletesExportedDumps) {
+  WriteExports(Remote("/out"), {Export("backup_1001011200.tar", "1001011200", 2),
+                                Export("backup_1001021200.tar", "1001021200"),
+                                Export("backup_1001031200.tar", "1001031200"),
+                                Export("backup_1001041200.tar", "1001041200", 3)});
+  dktest::RunResult rotate = RunFtp({"--rotate-dump", "--dump-storage", Url("/out"), "--guid", CLIENT_GUID,
+                                     "--dump-specification", "backup_1001041200.tar", "--dump-rotation", "3"});
+  ASSERT_EQ(0, rotate.code) << rotate.out;
+  EXPECT_EQ(Sorted({"backup_1001021200.tar", "backup_1001031200.tar", "backup_1001041200.tar", "backup_1001041200.tar1",
+                    "backup_1001041200.tar2"}),
+            dktest::ListTree(Remote("/out")));
+
+  dktest::RunResult del = RunFtp({"--delete-exported-dump", "--use-ftp-passive-mode", "--dump-storage", Url("/out"),
+                                  "--dump-file-specification", "backup_1001041200.tar"});
+  ASSERT_EQ(0, del.code) << del.out;
+  EXPECT_EQ("", del.out);
+  EXPECT_EQ(Sorted({"backup_1001021200.tar", "backup_1001031200.tar"}), dktest::ListTree(Remote("/out")));
+  ExpectNoLeftovers();
+}
+
+TEST_F(FtpCommands, JoinsSplitExportsBetweenLocalAndServer) {
+  // Parts big enough to take many blocks of a transfer, of bytes that a text
+  // mode transfer would change.
+  const std::string a = Noise(700000, 1), b = Noise(300001, 2), c = Noise(5, 3);
+  dktest::WriteFile(work / "local/backup_1001011200.tar", a);
+  dktest::WriteFile(work / "local/backup_1001011200.tar1", b);
+  dktest::WriteFile(work / "local/backup_1001011200.tar2", c);
+  dktest::Shell("mkdir -p '" + Remote("/up") + "'");
+
+  dktest::RunResult up = RunFtp({"--export-file-as-file", "--file-from", work / "local/backup_1001011200.tar", "--file-to",
+                                 Url("/up/joined.tar")});
+  ASSERT_EQ(0, up.code) << up.out;
+  EXPECT_TRUE(a + b + c == dktest::ReadFile(Remote("/up/joined.tar")));
+  EXPECT_EQ(std::vector<std::string>{"joined.tar"}, dktest::ListTree(Remote("/up")));
+  // A file of one part is uploaded as it is.
+  dktest::WriteFile(work / "single/backup_1001021200.tar", b);
+  dktest::RunResult single = RunFtp({"--export-file-as-file", "--file-from", work / "single/backup_1001021200.tar",
+                                     "--file-to", Url("/up/single.tar")});
+  ASSERT_EQ(0, single.code) << single.out;
+  EXPECT_TRUE(b == dktest::ReadFile(Remote("/up/single.tar")));
+  dktest::RunResult taken = RunFtp({"--export-file-as-file", "--file-from", work / "single/backup_1001021200.tar",
+                                    "--file-to", Url("/up/joined.tar")});
+  EXPECT_EQ(153, taken.code) << taken.out;
+  dktest::Shell("rm '" + Remote("/up/single.tar") + "'");
+
+  // A destination that exists is refused and keeps its content.
+  dktest::RunResult again = RunFtp({"--export-file-as-file", "--file-from", work / "local/backup_1001011200.tar",
+                                    "--file-to", Url("/up/joined.tar")});
+  EXPECT_EQ(153, again.code) << again.out;
+  EXPECT_EQ("Repository error: file joined.tar exists\n", again.out);
+  EXPECT_TRUE(a + b + c == dktest::ReadFile(Remote("/up/joined.tar")));
+
+  // Back from the server: the split parts there, and a whole file.
+  dktest::Shell("cp '" + (work / "local") + "/'* '" + Remote("/up") + "/'");
+  dktest::RunResult down = RunFtp({"--export-file-as-file", "--file-from", Url("/up/backup_1001011200.tar"), "--file-to",
+                                   "local:" + (work / "back/split.tar")});
+  ASSERT_EQ(0, down.code) << down.out;
+  EXPECT_TRUE(a + b + c == dktest::ReadFile(work / "back/split.tar"));
+  dktest::RunResult whole =
+      RunFtp({"--export-file-as-file", "--file-from", Url("/up/joined.tar"), "--file-to", work / "back/whole.tar"});
+  ASSERT_EQ(0, whole.code) << whole.out;
+  EXPECT_TRUE(a + b + c == dktest::ReadFile(work / "back/whole.tar"));
+  EXPECT_EQ(Sorted({"split.tar", "whole.tar"}), dktest::ListTree(work / "back"));
+  ExpectNoLeftovers();
+}
+
+// Server failures: the exit code and message of each kind, and nothing left
+// behind in the temporary directory or at the destination.
+class FtpFailures : public FtpCommands {
+ protected:
+  void ExpectFailure(const dktest::RunResult& r, int code, const std::string& message) {
+    EXPECT_EQ(code, r.code) << r.out;
+    EXPECT_EQ(0u, r.out.find(message)) << r.out;
+    EXPECT_EQ(1u, std::count(r.out.begin(), r.out.end(), '\n')) << r.out;
+    ExpectNoLeftovers();
+    EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.dumps()));
+    EXPECT_FALSE(dktest::Exists(work / "dst/out.tar"));
+  }
+  // A list, an info, an import into the local repository and a download join.
+  std::vector<dktest::RunResult> Everything(const std::string& base) {
+    return {RunFtp({"--get-ftp-dump-list", "--dump-storage", base + "/in"}),
+            RunFtp({"--get-ftp-dump-info", "--dump-storage", base + "/in", "--dump-file-specification", "backup_1001011200.tar"}),
+            RunFtp({"--import-file-as-dump", "--dump-file-specification", base + "/in/backup_1001011200.tar"}),
+            RunFtp({"--export-file-as-file", "--file-from", base + "/in/backup_1001011200.tar", "--file-to",
+                    work / "dst/out.tar"})};
+  }
+};
+
+TEST_F(FtpFailures, LoginRefused) {
+  dktest::FtpServer refusing("refuse-login", {{"dk", "pw"}});
+  WriteExports(refusing.root() + "/in", {Export("backup_1001011200.tar", "1001011200")});
+  for (const dktest::RunResult& r : Everything(Url("", refusing))) ExpectFailure(r, 121, "Transport error: ");
+  dktest::RunResult list = RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/in", refusing)});
+  EXPECT_EQ("Transport error: unable to list directory: Curl error: Login denied\n", list.out);
+}
+
+TEST_F(FtpFailures, HostDoesNotResolve) {
+  for (const dktest::RunResult& r : Everything("ftp://dk@no-such-host.invalid")) {
+    ExpectFailure(r, 124, "Transport error: ");
+  }
+}
+
+TEST_F(FtpFailures, ConnectionRefused) {
+  const std::string base = "ftp://dk@127.0.0.1:" + std::to_string(dktest::ClosedLocalPort());
+  for (const dktest::RunResult& r : Everything(base)) ExpectFailure(r, 125, "Transport error: ");
+}
+
+TEST_F(FtpFailures, ServerThatStallsAndHangsUp) {
+  dktest::FtpServer silent("hang-up");
+  dktest::RunResult r = RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/in", silent)});
+  ExpectFailure(r, 126, "Transport error: unable to list directory: Curl error: ");
+  r = RunFtp({"--export-file-as-file", "--file-from", Url("/in/backup_1001011200.tar", silent), "--file-to",
+              work / "dst/out.tar"});
+  ExpectFailure(r, 126, "Transport error: ");
+}
+
+TEST_F(FtpFailures, MissingFilesAndDirectories) {
+  // A missing file in a directory the server lists is the repository's
+  // finding; a directory the server will not enter is refused access.
+  dktest::Shell("mkdir -p '" + Remote("/in") + "'");
+  std::vector<dktest::RunResult> missingFile = Everything(Url(""));
+  EXPECT_EQ(0, missingFile[0].code) << missingFile[0].out;
+  EXPECT_EQ(DECLARATION + "<dump-list/>\n", missingFile[0].out);
+  ExpectFailure(missingFile[1], 151, "Repository error: File 'backup_1001011200.tar' not found\n");
+  ExpectFailure(missingFile[2], 151, "Repository error: file 'backup_1001011200.tar' does not exists\n");
+  ExpectFailure(missingFile[3], 151, "Repository error: file 'backup_1001011200.tar' does not exists\n");
+  dktest::RunResult del = RunFtp({"--delete-exported-dump", "--dump-storage", Url("/in"), "--dump-file-specification",
+                                  "backup_1001011200.tar"});
+  ExpectFailure(del, 151, "Repository error: file backup_1001011200.tar not exists\n");
+
+  dktest::Shell("rmdir '" + Remote("/in") + "'");
+  for (const dktest::RunResult& r : Everything(Url(""))) {
+    ExpectFailure(r, 121, "Transport error: unable to list directory: Curl error: Access denied to remote resource\n");
+  }
+}
+
+TEST_F(FtpFailures, TransfersCutShortLeaveNoPartialFiles) {
+  dktest::FtpServer dropping("drop-download", {{"dk", "pw"}});
+  dktest::WriteFile(dropping.root() + "/in/backup_1001011200.tar", Noise(400000, 4));
+  dktest::RunResult down = RunFtp({"--export-file-as-file", "--file-from", Url("/in/backup_1001011200.tar", dropping),
+                                   "--file-to", work / "dst/out.tar"});
+  ExpectFailure(down, 126, "Transport error: ");
+  dktest::RunResult import =
+      RunFtp({"--import-file-as-dump", "--dump-file-specification", Url("/in/backup_1001011200.tar", dropping)});
+  EXPECT_NE(0, import.code) << import.out;
+  ExpectNoLeftovers();
+  EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.dumps()));
+
+  dktest::FtpServer cutting("drop-upload", {{"dk", "pw"}});
+  dktest::WriteFile(work / "src/big.tar", Noise(400000, 5));
+  dktest::RunResult up = RunFtp({"--export-file-as-file", "--file-from", work / "src/big.tar", "--file-to",
+                                 Url("/out.tar", cutting)});
+  EXPECT_EQ(126, up.code) << up.out;
+  ExpectNoLeftovers();
+}
+
+}  // namespace
