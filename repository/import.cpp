@@ -187,6 +187,9 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
 
     for (const std::string& entry : plan.moves) {
       boost::system::error_code ec;
+      // An entry merged into an existing directory of a remote storage has
+      // no local parent in the receiving directory yet.
+      fs::create_directories((fs::path(destination) / entry).parent_path(), ec);
       fs::rename(fs::path(staging->Path()) / entry, fs::path(destination) / entry, ec);
       if (ec) {
         throw OVRIN_EXCEPTION(TransportException,

@@ -307,6 +307,9 @@ bool tRepositoryFtp::IsExist(const std::string& name) {
     const size_t slash = trimmed.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : trimmed.substr(0, slash + 1);
     const std::string shortName = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    // A server refuses to list a directory that is not there, which tells
+    // nothing more than that the file is not there either.
+    if (!parent.empty() && !IsDirExist(parent)) return false;
     std::vector<std::string> names;
     ListDir(parent, names);
     if (std::find(names.begin(), names.end(), shortName) == names.end()) return false;
@@ -334,6 +337,15 @@ void tRepositoryFtp::ReceiveDir(const std::string& dir) {
     if (LeavesTree(dir)) {
       throw OVRIN_EXCEPTION(TransportException,
                             "unable to send directory to repository: path leaves the receiving directory: " + dir, 0);
+    }
+    // The directory itself and those above it may be new on the server
+    // (a first dump of an object); an existing one is fine.
+    std::vector<std::string> components;
+    Split(dir, components, "/");
+    std::string path;
+    for (const std::string& component : components) {
+      path = path.empty() ? component : path + "/" + component;
+      CreateDir(path);
     }
     SendDirToFtp(this, GetReceivingDir(), dir);
   });

@@ -499,25 +499,15 @@ class FtpScenario : public Scenario {
 
 TEST_F(FtpScenario, FtpStorageFromImportToDeletion) {
   WriteExports(exports, Remote("/incoming"));
-  // The objects already have their directories on this storage, and the
-  // client's later dumps are put beside its first one through a local
-  // import: an import over FTP can neither create an object directory nor
-  // add a second dump to one (see the disabled tests below).
-  dktest::Shell("mkdir -p '" + Remote("/repo/resellers/r1") + "' '" + Remote("/repo/clients/c1") + "' '" +
-                Remote("/repo/domains/d1") + "'");
+  // The repository starts empty: every object directory is made by the
+  // import of the object's first dump.
+  dktest::Shell("mkdir -p '" + Remote("/repo") + "'");
   for (const Exported& e : exports) {
-    if (e.type == "client" && e.label != "1001031200") {
-      dktest::RunResult r =
-          Run({"--import-file-as-dump", "--dump-file-specification", Remote("/incoming/" + e.archive)});
-      ASSERT_EQ(0, r.code) << e.archive << ": " << r.out;
-      continue;
-    }
     dktest::RunResult r = RunFtp({"--import-file-as-dump", "--dump-storage", Url("/repo"), "--dump-file-specification",
                                   Url("/incoming/" + e.archive)});
     ASSERT_EQ(0, r.code) << e.archive << ": " << r.out;
     EXPECT_EQ(e.Descriptor() + "\n", r.out);
   }
-  dktest::Shell("cp -R '" + install.dumps() + "/clients/c1/.' '" + Remote("/repo/clients/c1/") + "'");
   std::vector<std::string> tree = RepositoryTree(exports);
   ASSERT_EQ(tree, RemoteRepo());
   EXPECT_EQ("content of backup_c1_1001031200.tgz\n",
@@ -619,10 +609,9 @@ TEST_F(FtpScenario, FtpStorageFromImportToDeletion) {
 }
 
 
-// Faults of the import into an FTP storage, kept here until they are fixed:
-// the existence test of the target descriptor lists the object directory,
-// which fails with "Access denied" (exit code 121) when it does not exist yet.
-TEST_F(FtpScenario, DISABLED_ImportCreatesTheObjectDirectory) {
+// The existence test of the target descriptor must not fail on an object
+// directory that a fresh FTP repository does not have yet.
+TEST_F(FtpScenario, ImportCreatesTheObjectDirectory) {
   WriteExports({E("1001021200")}, Remote("/incoming"));
   dktest::Shell("mkdir -p '" + Remote("/repo") + "'");
   dktest::RunResult r = RunFtp({"--import-file-as-dump", "--dump-storage", Url("/repo"), "--dump-file-specification",
@@ -632,10 +621,9 @@ TEST_F(FtpScenario, DISABLED_ImportCreatesTheObjectDirectory) {
 }
 
 // The unpacking merges the archive's sidecar directory into the object's
-// existing one by a local rename into the receiving directory, where that
-// directory does not exist for a remote storage: exit code 1 with "unable to
-// move .discovered/backup_info_... into ...".
-TEST_F(FtpScenario, DISABLED_SecondDumpOfAnObjectImportsBesideTheFirst) {
+// existing one on the server, through a receiving directory that holds only
+// what is new.
+TEST_F(FtpScenario, SecondDumpOfAnObjectImportsBesideTheFirst) {
   const std::vector<Exported> client = Labels({"1001031200", "1001041200"});
   WriteExports(client, Remote("/incoming"));
   dktest::Shell("mkdir -p '" + Remote("/repo/clients/c1") + "'");
