@@ -21,6 +21,11 @@ bool Contains(const std::vector<std::string>& items, const std::string& item) {
   return std::find(items.begin(), items.end(), item) != items.end();
 }
 
+bool IsListedDir(tRepositoryTransport& transport, const FileInfo& entry) {
+  if (entry.kind != EntryKind::Unknown) return entry.kind == EntryKind::Dir;
+  return transport.IsDirExist(entry.path);
+}
+
 }  // namespace
 
 void SetBackupNameFromPath(const std::string& path, BackupInfo& info) {
@@ -173,7 +178,9 @@ void tRepository::PackedBackupsList(const std::string& dir, const std::string& m
     if (!mask.empty() && !boost::regex_match(entry.name, pattern)) continue;
     if (entry.name == "." || entry.name == "..") continue;
     if (!IsFtpDumpName(entry.name)) continue;
-    if (transport->IsDirExist(entry.path)) continue;
+    // The listing usually tells directories apart; asking the storage costs
+    // a round trip per entry on FTP.
+    if (IsListedDir(*transport, entry)) continue;
     list.push_back(GetBackupInfoFromFile(entry, false, entries));
   }
 }
@@ -184,7 +191,7 @@ BackupInfo tRepository::GetPackedBackupInfo(const std::string& path) {
   transport->ListDirEx(PathBranch(path), entries);
   const std::string leaf = PathLeaf(path);
   for (const FileInfo& entry : entries) {
-    if (entry.name == leaf && !transport->IsDirExist(entry.path)) {
+    if (entry.name == leaf && !IsListedDir(*transport, entry)) {
       return GetBackupInfoFromFile(entry, true, entries);
     }
   }

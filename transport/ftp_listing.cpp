@@ -32,22 +32,35 @@ bool ReadSize(const std::string& digits, tavrepo_int64_t& size) {
   }
 }
 
+// A hostile line can make the backtracking patterns give up with an
+// exception; such a line is simply not a listing line.
+bool MatchLine(const std::string& line, boost::smatch& match, const boost::regex& pattern) {
+  try {
+    return boost::regex_match(line, match, pattern);
+  } catch (const std::runtime_error& e) {
+    LogMsg(std::string("Listing line left out: ") + e.what());
+    return false;
+  }
+}
+
 }  // namespace
 
 bool InitFromUnixLs(const std::string& line, FtpFileInfo& info) {
   boost::smatch match;
-  if (!boost::regex_match(line, match, UnixLsPattern())) return false;
+  if (!MatchLine(line, match, UnixLsPattern())) return false;
   tavrepo_int64_t size = 0;
   if (!ReadSize(match[1].str(), size)) return false;
   info.name = match[3].str();
   info.size = size;
   info.SetDateTimeStr(match[2].str());
+  // The mode's type letter; a link ('l') may lead anywhere.
+  info.kind = line[0] == 'd' ? EntryKind::Dir : line[0] == '-' ? EntryKind::File : EntryKind::Unknown;
   return true;
 }
 
 bool InitFromWinDir(const std::string& line, FtpFileInfo& info) {
   boost::smatch match;
-  if (!boost::regex_match(line, match, WinDirPattern())) return false;
+  if (!MatchLine(line, match, WinDirPattern())) return false;
   std::string digits;
   for (char c : match[2].str()) {
     if (is_digit(c)) digits += c;
@@ -60,6 +73,14 @@ bool InitFromWinDir(const std::string& line, FtpFileInfo& info) {
   info.name = match[4].str();
   info.size = size;
   info.SetDateTimeStr(match[1].str());
+  // A directory shows "<DIR>" where a file shows its size.
+  const size_t dirMark = line.find("<DIR>");
+  info.kind = EntryKind::Unknown;
+  if (dirMark != std::string::npos && dirMark < static_cast<size_t>(match.position(4))) {
+    info.kind = EntryKind::Dir;
+  } else if (!digits.empty()) {
+    info.kind = EntryKind::File;
+  }
   return true;
 }
 

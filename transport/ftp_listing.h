@@ -16,6 +16,7 @@ namespace ovrin {
 struct FtpFileInfo : public CreationDateMixin {
   std::string name;
   tavrepo_int64_t size = 0;  // bytes; 0 when the line gives no size
+  EntryKind kind = EntryKind::Unknown;  // from the type letter or "<DIR>"
 };
 
 // Unix "ls -l" style: name is the text after the last run of white space, so

@@ -292,6 +292,7 @@ void tRepositoryFtp::ListDirEx(const std::string& dir, std::vector<FileInfo>& in
     info.SetDateTime(record);
     info.name = record.name;
     info.size = record.size;
+    info.kind = record.kind;
     std::string base = dir;
     while (!base.empty() && base.back() == '/') base.pop_back();
     info.path = base.empty() ? record.name : base + "/" + record.name;

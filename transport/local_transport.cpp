@@ -119,6 +119,7 @@ void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& 
       FileInfo info;
       info.SetDateTime(st.st_mtime);
       info.size = S_ISDIR(st.st_mode) ? 0 : static_cast<tavrepo_int64_t>(st.st_size);
+      info.kind = S_ISDIR(st.st_mode) ? EntryKind::Dir : EntryKind::File;
       info.name = it->path().filename().string();
       info.path = JoinPath(dir, info.name);
       found.push_back(info);

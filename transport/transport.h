@@ -21,11 +21,16 @@ namespace ovrin {
 
 typedef int64_t tavrepo_int64_t;
 
+// What a listing told of an entry's kind; Unknown when it did not say (a
+// link, say), so that only a direct check can tell.
+enum class EntryKind { Unknown, File, Dir };
+
 // One entry of an extended listing.
 struct FileInfo : public CreationDateMixin {
   std::string name;           // the entry's own name
   std::string path;           // listed directory joined with name by one '/'
   tavrepo_int64_t size = 0;   // bytes; 0 for directories and unknown sizes
+  EntryKind kind = EntryKind::Unknown;
 };
 
 // A stream handed out by a transport, already open. The caller reads it,

@@ -14,11 +14,16 @@ TEST(FtpListing, UnixLinesGiveNameSizeAndDateText) {
   EXPECT_EQ(1048576, info.size);
   EXPECT_EQ("Jan 10 12:00", info.GetDateTimeStr());
   EXPECT_EQ(0, info.GetDateTime());
+  EXPECT_EQ(EntryKind::File, info.kind);
 
   ASSERT_TRUE(InitFromUnixLs("drwxr-xr-x 2 1000 1000 4096 Dec  1  2023 clients", info));
   EXPECT_EQ("clients", info.name);
   EXPECT_EQ(4096, info.size);
   EXPECT_EQ("Dec  1  2023", info.GetDateTimeStr());
+  EXPECT_EQ(EntryKind::Dir, info.kind);
+  // A link may lead to a file or a directory: the listing does not tell.
+  ASSERT_TRUE(InitFromUnixLs("lrwxrwxrwx 1 o g 7 Jan 10 12:00 b_2401101200.tar", info));
+  EXPECT_EQ(EntryKind::Unknown, info.kind);
 
   // Sizes beyond 64 bits come from a broken or hostile server: rejected, not thrown.
   FtpFileInfo kept;
@@ -36,17 +41,39 @@ TEST(FtpListing, WindowsLinesGiveNameSizeAndDateText) {
   EXPECT_EQ("dump.tar", info.name);
   EXPECT_EQ(1048576, info.size);
   EXPECT_EQ("01-10-24  12:00PM", info.GetDateTimeStr());
+  EXPECT_EQ(EntryKind::File, info.kind);
   EXPECT_FALSE(log.Has("Unable to retreave file size"));
 
   const std::string dirLine = "01-10-24  12:00PM       <DIR>          clients";
   ASSERT_TRUE(InitFromWinDir(dirLine, info));
   EXPECT_EQ("clients", info.name);
   EXPECT_EQ(0, info.size);
+  EXPECT_EQ(EntryKind::Dir, info.kind);
+  // "<DIR>" in the name of a file says nothing of its kind.
+  ASSERT_TRUE(InitFromWinDir("01-10-24  12:00PM       12 x<DIR>.tar", info));
+  EXPECT_EQ(EntryKind::File, info.kind);
   EXPECT_TRUE(log.Has("Unable to retreave file size from line '" + dirLine + "'"));
 
   // A Windows line is not mistaken for a Unix one.
   FtpFileInfo unix;
   EXPECT_FALSE(InitFromUnixLs("01-10-24  12:00PM       1,048,576 dump.tar", unix));
+}
+
+// Megabytes of blank-separated garbage in one line: whatever the patterns
+// make of it, nothing escapes from the parser and the next line still counts.
+TEST(FtpListing, HugeGarbageLinesAreLeftOut) {
+  std::string garbage = "-rw-r--r-- 1 o g 12 ";
+  for (int i = 0; i < 300000; ++i) garbage += "a1   ";
+  FtpFileInfo info;
+  bool unix = true, windows = true;
+  EXPECT_NO_THROW(unix = InitFromUnixLs(garbage, info));
+  EXPECT_NO_THROW(windows = InitFromWinDir(garbage, info));
+  std::vector<FtpFileInfo> infos;
+  EXPECT_NO_THROW(SplitFileInfo(garbage + "\n-rw-r--r-- 1 o g 10 Jan 10 12:00 a.tar\n", infos));
+  ASSERT_FALSE(infos.empty());
+  EXPECT_EQ("a.tar", infos.back().name);
+  (void)unix;
+  (void)windows;
 }
 
 TEST(FtpListing, SplitFileInfoTakesParsableLinesOnly) {
