@@ -146,10 +146,14 @@ BackupInfo tRepository::GetBackupInfo(const std::string& infoXmlPath, bool skipS
 }
 
 BackupInfo tRepository::GetBackupInfoFromFile(const FileInfo& file, bool validate,
-                                              const std::vector<FileInfo>& listing) {
+                                              const std::vector<FileInfo>& listing,
+                                              const std::map<std::string, int64_t>* partSizes) {
   LogVerboseMsg(logPrefix + "Get backup info from file");
   BackupInfoUtil info;
-  if (listing.empty()) {
+  if (partSizes) {
+    auto found = partSizes->find(file.name);
+    info.size = found == partSizes->end() ? 0 : found->second;
+  } else if (listing.empty()) {
     info.size = file.size;
   } else {
     for (const FileInfo& entry : listing) {
@@ -174,6 +178,17 @@ void tRepository::PackedBackupsList(const std::string& dir, const std::string& m
   std::vector<FileInfo> entries;
   transport->ListDirEx(dir, entries);
   const boost::regex pattern(PrepareMaskStr(mask), boost::regex::basic);
+  // Every entry that is some name followed by a part number (or by nothing)
+  // adds its size to that name, in one pass: the names listed below end in
+  // "tar" or "tgz", so their parts are exactly the entries that give them
+  // back once their trailing digits are cut off.
+  std::map<std::string, int64_t> partSizes;
+  for (const FileInfo& entry : entries) {
+    const size_t digits = entry.name.find_last_not_of("0123456789") + 1;
+    unsigned number = 0;
+    const std::string base = entry.name.substr(0, digits);
+    if (IsSplittedPart(base, entry.name, number)) partSizes[base] += entry.size;
+  }
   for (const FileInfo& entry : entries) {
     if (!mask.empty() && !boost::regex_match(entry.name, pattern)) continue;
     if (entry.name == "." || entry.name == "..") continue;
@@ -181,7 +196,7 @@ void tRepository::PackedBackupsList(const std::string& dir, const std::string& m
     // The listing usually tells directories apart; asking the storage costs
     // a round trip per entry on FTP.
     if (IsListedDir(*transport, entry)) continue;
-    list.push_back(GetBackupInfoFromFile(entry, false, entries));
+    list.push_back(GetBackupInfoFromFile(entry, false, entries, &partSizes));
   }
 }
 

@@ -87,7 +87,11 @@ class tRepository {
                    BackupInfoList& list, bool brief);
   int64_t GetDiskUsage(const std::string& type, const std::string& guid, const std::string& ownerGuid);
   BackupInfo GetBackupInfo(const std::string& infoXmlPath, bool skipSignCheck);
-  BackupInfo GetBackupInfoFromFile(const FileInfo& file, bool validate, const std::vector<FileInfo>& listing);
+  // The size is that of all parts of `file` in `listing` (of `file` alone
+  // when the listing is empty); `partSizes`, when given, holds those sums by
+  // base name already, for a listing of many dumps.
+  BackupInfo GetBackupInfoFromFile(const FileInfo& file, bool validate, const std::vector<FileInfo>& listing,
+                                   const std::map<std::string, int64_t>* partSizes = nullptr);
   void PackedBackupsList(const std::string& dir, const std::string& mask, BackupInfoList& list);
   BackupInfo GetPackedBackupInfo(const std::string& path);
 
