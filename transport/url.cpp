@@ -30,8 +30,11 @@ std::string GetUrlLogin(const std::string& url) {
 std::string GetUrlPlace(const std::string& url) {
   size_t at = url.rfind('@');
   if (at == std::string::npos) return url;
+  const size_t start = AfterScheme(url);
+  // An '@' before the scheme's end is part of the scheme text, not a login's end.
+  if (at < start) return url;
   if (at + 1 == url.size()) return "";
-  return url.substr(0, AfterScheme(url)) + url.substr(at + 1);
+  return url.substr(0, start) + url.substr(at + 1);
 }
 
 void DecomposeUrl(const std::string& url, std::string& base, std::string& name) {

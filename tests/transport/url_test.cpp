@@ -18,6 +18,7 @@ TEST(Url, LoginEndsAtTheLastAt) {
   EXPECT_EQ("host/dir", GetUrlPlace("user@host/dir"));
   EXPECT_EQ("ftp://host/dir", GetUrlPlace("ftp://host/dir"));
   EXPECT_EQ("", GetUrlLogin("a@b://host"));  // the '@' lies before the login's start
+  EXPECT_EQ("a@b://host", GetUrlPlace("a@b://host"));  // so there is no login to remove
   EXPECT_EQ("user", GetUrlLogin("ftp://user@"));
   EXPECT_EQ("", GetUrlPlace("ftp://user@"));
 }
