@@ -7,6 +7,7 @@
 #include "cli/options.h"
 #include "errors/error_kinds.h"
 #include "log/debug_log.h"
+#include "repository/import_lock.h"
 #include "util/strings.h"
 
 namespace ovrin {
@@ -101,6 +102,8 @@ int ImportCommand(const po::variables_map& vm) {
   auto source = GetRepositoryFromUrl(directoryUrl, vm.count("use-ftp-passive-mode") > 0, false,
                                      "DUMP_STORAGE_PASSWD");
   auto target = GetMaybeLocalRepository(vm, false);
+  // Held until the transaction has ended either way.
+  tImportLock lock(target->Transport());
   try {
     target->BeginTransaction();
     int code = DumpImport(*source, fileName, *target, ValueOr(vm, "type"), ValueOr(vm, "guid"));
