@@ -38,3 +38,28 @@ peak_kib() {
 }
 
 dumpkeep() { "$binary" --session-path "$scratch/session" "$@"; }
+
+# best FUNCTION OUTPUT: the fastest of $runs runs; OUTPUT is removed before each.
+best() {
+  local fastest="" t
+  for _ in $(seq "$runs"); do
+    rm -f "$2"
+    sync
+    t=$(seconds "$1")
+    if [ -z "$fastest" ] || awk -v a="$t" -v b="$fastest" 'BEGIN { exit !(a < b) }'; then fastest=$t; fi
+  done
+  echo "$fastest"
+}
+
+# start_ftp_server DIR: serves DIR from the test harness's FTP server on
+# loopback for user "bench", password "pw"; sets $port and stops the server
+# (and removes the scratch directory) on exit.
+start_ftp_server() {
+  /usr/bin/python3 "$root/tests/harness/ftp_server.py" --root "$1" --user bench --password pw \
+    >"$scratch/port" 2>"$scratch/server.err" &
+  server_pid=$!
+  trap 'kill "$server_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
+  for _ in $(seq 100); do [ -s "$scratch/port" ] && break; sleep 0.1; done
+  port=$(head -n 1 "$scratch/port")
+  [ -n "$port" ] || { echo "FTP server did not start: $(cat "$scratch/server.err")" >&2; exit 1; }
+}

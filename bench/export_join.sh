@@ -22,17 +22,6 @@ parts=("$src/$base" "$src/$base"1 "$src/$base"2 "$src/$base"3)
 plain_cat() { cat "${parts[@]}" >"$dst/cat.out"; }
 join_parts() { dumpkeep --export-file-as-file --file-from "local:$src/$base" --file-to "local:$dst/joined.tgz"; }
 
-# best FUNCTION OUTPUT: the fastest of $runs runs; OUTPUT is removed before each.
-best() {
-  local fastest="" t
-  for _ in $(seq "$runs"); do
-    rm -f "$2"
-    sync
-    t=$(seconds "$1")
-    if [ -z "$fastest" ] || awk -v a="$t" -v b="$fastest" 'BEGIN { exit !(a < b) }'; then fastest=$t; fi
-  done
-  echo "$fastest"
-}
 
 # peak_rss_kib COMMAND...: peak resident set in KiB, from /usr/bin/time when
 # present, otherwise sampled from /proc while the command runs.

@@ -28,13 +28,7 @@ for n in range(count):
     shutil.copyfile(src, os.path.join(out, "backup_%d.tgz" % (1001011200 + 60 * n)))
 EOF
 
-/usr/bin/python3 "$root/tests/harness/ftp_server.py" --root "$served" --user bench --password pw \
-  >"$scratch/port" 2>"$scratch/server.err" &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
-for _ in $(seq 100); do [ -s "$scratch/port" ] && break; sleep 0.1; done
-port=$(head -n 1 "$scratch/port")
-[ -n "$port" ] || { echo "FTP server did not start: $(cat "$scratch/server.err")" >&2; exit 1; }
+start_ftp_server "$served"
 export DUMP_STORAGE_PASSWD=pw
 storage=ftp://bench@127.0.0.1:$port/out
 

@@ -17,13 +17,7 @@ mkdir -p "$served/in" "$served/up" "$scratch/local"
 head -c "$((size_mb * 1024 * 1024))" /dev/urandom >"$served/in/$file"
 cp "$served/in/$file" "$scratch/local/$file"
 
-/usr/bin/python3 "$root/tests/harness/ftp_server.py" --root "$served" --user bench --password pw \
-  >"$scratch/port" 2>"$scratch/server.err" &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
-for _ in $(seq 100); do [ -s "$scratch/port" ] && break; sleep 0.1; done
-port=$(head -n 1 "$scratch/port")
-[ -n "$port" ] || { echo "FTP server did not start: $(cat "$scratch/server.err")" >&2; exit 1; }
+start_ftp_server "$served"
 url=ftp://127.0.0.1:$port
 export DUMP_STORAGE_PASSWD_SRC=pw DUMP_STORAGE_PASSWD_DST=pw
 
@@ -32,17 +26,6 @@ dk_down() { dumpkeep --export-file-as-file --file-from "ftp://bench@127.0.0.1:$p
 curl_up() { curl -sS --ftp-port - --disable-eprt -u bench:pw -T "$scratch/local/$file" "$url/up/curl.tgz"; }
 dk_up() { dumpkeep --export-file-as-file --file-from "local:$scratch/local/$file" --file-to "ftp://bench@127.0.0.1:$port/up/dk.tgz"; }
 
-# best FUNCTION OUTPUT: the fastest of $runs runs; OUTPUT is removed before each.
-best() {
-  local fastest="" t
-  for _ in $(seq "$runs"); do
-    rm -f "$2"
-    sync
-    t=$(seconds "$1")
-    if [ -z "$fastest" ] || awk -v a="$t" -v b="$fastest" 'BEGIN { exit !(a < b) }'; then fastest=$t; fi
-  done
-  echo "$fastest"
-}
 
 cat "$served/in/$file" "$scratch/local/$file" >/dev/null  # the same cache state for all
 t_curl_down=$(best curl_down "$scratch/curl.out")
