@@ -63,6 +63,9 @@ int CompareEntries(const void* a, const void* b) {
 }
 
 conf_entry* Find(const conf_data* conf, const char* name) {
+  // A file without a single setting has no table to search (bsearch may not
+  // be handed a null array, even an empty one).
+  if (conf->nmemb == 0) return nullptr;
   if (conf->finalized) {
     conf_entry key{const_cast<char*>(name), nullptr};
     return static_cast<conf_entry*>(std::bsearch(&key, conf->data, conf->nmemb, sizeof(conf_entry), CompareEntries));
@@ -153,6 +156,13 @@ conf_data* conf_read_file_r(const char* path) {
   ssize_t n;
   errno = 0;
   while ((n = getline(&line, &capacity, file)) >= 0) {
+    // A NUL byte would cut the line short and leave a value nobody wrote
+    // ("/\0srv/dumps" would make "/" the repository): the line is skipped.
+    if (std::strlen(line) != static_cast<size_t>(n)) {
+      ovr_log(kParseLogLevel, "Invalid variable definition %s\nThe line holds a NUL byte\n", line);
+      errno = 0;
+      continue;
+    }
     // The newline stays: it is the white space that ends a bare name.
     if (!ParseLine(conf, line)) {
       ok = false;
