@@ -1,4 +1,10 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <map>
@@ -125,6 +131,95 @@ class Planner {
   fs::path destination;
 };
 
+const std::string STAGING_PREFIX = ".unpack_";
+
+// A staging directory beside the destination, locked (flock) for as long as
+// the object lives. The lock is what tells a live staging directory from
+// one left by a killed process: the kernel drops it with its holder.
+class StagingDir {
+ public:
+  explicit StagingDir(const std::string& destination) {
+    // A cleaner in another process may take a directory between its making
+    // and its locking for a stale one and remove it; then another is made.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const std::string path = TAV_makeTempFileDirectory(destination, STAGING_PREFIX);
+      const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) continue;
+      struct stat held, named;
+      if (LockExclusive(fd, false) && ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        fd_ = fd;
+        guard_.reset(new TempDirGuard(path));
+        return;
+      }
+      ::close(fd);
+    }
+    throw OVRIN_EXCEPTION(TransportException, " unable to create a staging directory in " + destination, 0);
+  }
+  ~StagingDir() {
+    guard_.reset();  // the tree goes while the lock is still held
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StagingDir(const StagingDir&) = delete;
+  StagingDir& operator=(const StagingDir&) = delete;
+
+  const std::string& Path() const { return guard_->Path(); }
+
+  // Removes the staging directories in `destination` that no process holds
+  // any more: those of imports that were killed half way.
+  static void RemoveStale(const std::string& destination) {
+    boost::system::error_code ec;
+    std::vector<fs::path> candidates;
+    for (fs::directory_iterator it(destination, ec), end; !ec && it != end; it.increment(ec)) {
+      if (BeginsWith(it->path().filename().string(), STAGING_PREFIX)) candidates.push_back(it->path());
+    }
+    for (const fs::path& candidate : candidates) {
+      // Only a real directory of that name is touched, never what a link
+      // leads to.
+      const int fd = ::open(candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) continue;
+      if (LockExclusive(fd, true)) {
+        LogMsg("Removing staging directory " + candidate.string() + " left by an interrupted import");
+        fs::remove_all(candidate, ec);
+        if (ec) LogMsg("Unable to remove " + candidate.string() + ": " + ec.message());
+      }
+      ::close(fd);
+    }
+  }
+
+ private:
+  static bool LockExclusive(int fd, bool tryOnly) {
+    int rc;
+    do {
+      rc = ::flock(fd, LOCK_EX | (tryOnly ? LOCK_NB : 0));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+  }
+
+  int fd_ = -1;
+  std::unique_ptr<TempDirGuard> guard_;
+};
+
+// Moves `entries` (relative paths) from `from` to the same places below `to`;
+// a rename where it can, a copy across file systems.
+void MoveEntries(const std::string& from, const std::string& to, const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    const fs::path source = fs::path(from) / entry, target = fs::path(to) / entry;
+    boost::system::error_code ec;
+    // An entry merged into an existing directory of a remote storage has no
+    // local parent in the receiving directory yet.
+    fs::create_directories(target.parent_path(), ec);
+    fs::rename(source, target, ec);
+    if (ec == boost::system::errc::cross_device_link && fs::is_regular_file(fs::symlink_status(source))) {
+      fs::copy_file(source, target, ec);
+      if (!ec) fs::remove(source, ec);
+    }
+    if (ec) {
+      throw OVRIN_EXCEPTION(TransportException, "unable to move " + entry + " into " + to + ": " + ec.message(), 0);
+    }
+  }
+}
+
 // The components of `dir` (top-most first) that the target lacks.
 std::vector<std::string> MissingDirs(tRepositoryTransport& target, const std::string& dir) {
   std::vector<std::string> components, missing;
@@ -159,14 +254,16 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
   }
 
   std::vector<std::string> files;
+  std::unique_ptr<TempDirGuard> held;
   {
     // The archive goes into a fresh directory beside its destination first:
     // its entries are checked there and moved into place only when they are
     // new, so a failure never touches what the target already held.
-    std::unique_ptr<TempDirGuard> staging;
+    std::unique_ptr<StagingDir> staging;
     UnpackPlan plan;
     try {
-      staging.reset(new TempDirGuard(TAV_makeTempFileDirectory(destination, ".unpack_")));
+      StagingDir::RemoveStale(destination);
+      staging.reset(new StagingDir(destination));
       ExtractArchive(localParts, staging->Path(), files, includes, excludes);
       Planner(target.Transport(), dir, staging->Path(), destination).Walk("", false, plan);
     } catch (...) {
@@ -185,19 +282,29 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
     for (const std::string& d : Reversed(missing)) createdDirs.push_back(d);
     target.AddDirsToTransaction(createdDirs);
 
+    // The descriptors at the top go last, once everything else has reached
+    // the storage: a run that dies or loses its server half way leaves no
+    // descriptor, so nothing takes the remains for a complete dump. They wait
+    // outside the receiving directory, which the storage takes in whole.
+    std::vector<std::string> rest, descriptors;
     for (const std::string& entry : plan.moves) {
-      boost::system::error_code ec;
-      // An entry merged into an existing directory of a remote storage has
-      // no local parent in the receiving directory yet.
-      fs::create_directories((fs::path(destination) / entry).parent_path(), ec);
-      fs::rename(fs::path(staging->Path()) / entry, fs::path(destination) / entry, ec);
-      if (ec) {
-        throw OVRIN_EXCEPTION(TransportException,
-                              "unable to move " + entry + " into " + destination + ": " + ec.message(), 0);
-      }
+      const bool descriptor = entry.find('/') == std::string::npos && EndsWith(entry, ".xml") &&
+                              fs::is_regular_file(fs::symlink_status(fs::path(staging->Path()) / entry));
+      (descriptor ? descriptors : rest).push_back(entry);
     }
+    MoveEntries(staging->Path(), destination, rest);
+    held.reset(new TempDirGuard(GetTempDirPath()));
+    MoveEntries(staging->Path(), held->Path(), descriptors);
   }
   target.ReceiveDir(dir);
+  std::vector<std::string> descriptors;
+  for (fs::directory_iterator it(held->Path()), end; it != end; ++it) {
+    descriptors.push_back(it->path().filename().string());
+  }
+  if (!descriptors.empty()) {
+    MoveEntries(held->Path(), destination, descriptors);
+    target.ReceiveDir(dir);
+  }
   if (outFiles) *outFiles = files;
 }
 
