@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "errors/error_kinds.h"
+#include "util/strings.h"
 
 namespace ovrin {
 
@@ -45,11 +46,11 @@ void WriteEndElement(xmlTextWriterPtr writer) {
 }
 
 void WriteAttribute(xmlTextWriterPtr writer, const std::string& name, const std::string& value) {
-  Check(xmlTextWriterWriteAttribute(writer, X(name), X(value)), "error at xmlTextWriterWriteAttribute");
+  Check(xmlTextWriterWriteAttribute(writer, X(name), X(ToXmlText(value))), "error at xmlTextWriterWriteAttribute");
 }
 
 void WriteText(xmlTextWriterPtr writer, const std::string& text) {
-  Check(xmlTextWriterWriteString(writer, X(text)), "error at xmlTextWriterWriteText");
+  Check(xmlTextWriterWriteString(writer, X(ToXmlText(text))), "error at xmlTextWriterWriteText");
 }
 
 void FreeWriter(xmlTextWriterPtr writer) { xmlFreeTextWriter(writer); }

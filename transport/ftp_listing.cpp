@@ -84,12 +84,24 @@ bool InitFromWinDir(const std::string& line, FtpFileInfo& info) {
   return true;
 }
 
+namespace {
+
+// A line that opens with a Unix mode ("-rw-r--r--", "drwxr-x---", ...). When
+// such a line is refused as a Unix line, the looser Windows pattern would
+// take owner, group and size for part of the name.
+bool HasUnixMode(const std::string& line) {
+  if (line.size() < 10 || std::string("-bcdlps").find(line[0]) == std::string::npos) return false;
+  return line.find_first_not_of("-rwxsStT", 1) >= 10;
+}
+
+}  // namespace
+
 void SplitFileInfo(const std::string& text, std::vector<FtpFileInfo>& infos) {
   std::vector<std::string> lines;
   Split(text, lines, "\r\n");
   for (const std::string& line : lines) {
     FtpFileInfo info;
-    if (InitFromUnixLs(line, info) || InitFromWinDir(line, info)) {
+    if (InitFromUnixLs(line, info) || (!HasUnixMode(line) && InitFromWinDir(line, info))) {
       infos.push_back(info);
     } else {
       LogMsg("Unable to get file info from line '" + line + "'");

@@ -51,6 +51,67 @@ std::string Replace(const std::string& s, const std::string& what, const std::st
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+namespace {
+
+// The length of the XML character that starts `s` at `at`, or 0 when the
+// bytes there are no well-formed UTF-8 or no character XML allows.
+size_t XmlCharLength(const std::string& s, size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(s[at]);
+  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+  size_t length;
+  unsigned long code;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > s.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = static_cast<unsigned char>(s[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates, the two non-characters XML excludes, and
+  // anything past the last code point.
+  static const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF ||
+      code > 0x10FFFF) {
+    return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool IsXmlText(const std::string& s) {
+  for (size_t at = 0; at < s.size();) {
+    const size_t length = XmlCharLength(s, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::string ToXmlText(const std::string& s) {
+  if (IsXmlText(s)) return s;
+  std::string out;
+  for (size_t at = 0; at < s.size();) {
+    const size_t length = XmlCharLength(s, at);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++at;
+    } else {
+      out.append(s, at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
 std::string JoinPath(const std::string& a, const std::string& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;

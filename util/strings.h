@@ -21,6 +21,14 @@ void Split(const std::string& s, std::vector<std::string>& out, const std::strin
 std::string Replace(const std::string& s, const std::string& what, const std::string& with);
 bool is_digit(char c);
 
+// True when `s` is well-formed UTF-8 made only of characters an XML 1.0
+// document may hold: tab, line feed, carriage return and everything from
+// U+0020 on except the surrogates, U+FFFE and U+FFFF.
+bool IsXmlText(const std::string& s);
+// `s` with every byte or sequence that IsXmlText refuses replaced by U+FFFD,
+// so that text from files and servers cannot break a document.
+std::string ToXmlText(const std::string& s);
+
 // Path helpers for '/'-separated relative paths.
 // `a` / `b` with one '/' unless `a` ends or `b` begins with one; "" / b is b.
 std::string JoinPath(const std::string& a, const std::string& b);

@@ -2,6 +2,7 @@
 // storage, in active and passive mode, with awkward credentials, and the
 // exit code, message and left-overs of each kind of server failure.
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <algorithm>
 #include <map>
@@ -158,6 +159,33 @@ TEST_F(FtpCommands, ListsAndDescribesExportsInActiveAndPassiveMode) {
   EXPECT_EQ(Sorted({"backup_1001011200.tar", "backup_1001021200.tgz", "backup_1001031200.tar", "backup_1001031200.tar1",
                     "backup_1001031200.tar2", "notes.txt"}),
             dktest::ListTree(Remote("/incoming")));
+  ExpectNoLeftovers();
+}
+
+// A server whose listing adds forged lines to the real ones: names that
+// lead elsewhere are left out, a size no counter holds does not turn the
+// line into some other name, and names holding markup, control bytes or
+// bytes that are no UTF-8 still leave a document that parses.
+TEST_F(FtpCommands, ForgedListingLinesLeaveAParsableListOfPlainNames) {
+  dktest::FtpServer hostile("hostile-list", {{"dk", "pw"}});
+  WriteExports(hostile.root() + "/incoming", {Export("backup_1001011200.tar", "1001011200")});
+  dktest::RunResult r = RunFtp({"--get-ftp-dump-list", "--dump-storage", Url("/incoming", hostile)});
+  ASSERT_EQ(0, r.code) << r.out;
+
+  xmlDocPtr doc = xmlReadMemory(r.out.data(), static_cast<int>(r.out.size()), "list.xml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  EXPECT_NE(nullptr, doc) << r.out;
+  if (doc) xmlFreeDoc(doc);
+
+  const std::string real = BriefDump("backup_1001011200.tar", "1001011200",
+                                     Size(hostile.root() + "/incoming/backup_1001011200.tar"), " ");
+  EXPECT_NE(std::string::npos, r.out.find(real)) << r.out;
+  for (const char* absent : {"\"up_", "/up_", "side_", "abs_", "slash_", "huge_", "owner", "name=\"..\"", "name=\".\""}) {
+    EXPECT_EQ(std::string::npos, r.out.find(absent)) << absent << "\n" << r.out;
+  }
+  EXPECT_NE(std::string::npos, r.out.find("name=\"amp&amp;&lt;b&gt;&quot;q'_1001011200.tar\"")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("name=\"ctl\xEF\xBF\xBD\xEF\xBF\xBD_1001011200.tar\"")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("name=\"bad\xEF\xBF\xBD\xEF\xBF\xBD_1001011200.tar\"")) << r.out;
   ExpectNoLeftovers();
 }
 

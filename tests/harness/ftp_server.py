@@ -13,6 +13,11 @@ Modes:
   stall          a plain socket that accepts connections and never answers
   hang-up        a plain socket that keeps each connection silent for a
                  second, then closes it (a stalled server that gives up)
+  hostile-list   LIST answers with the real entries followed by forged
+                 lines: names holding "..", "/", a backslash, control bytes,
+                 bytes that are not UTF-8, a carriage return or XML markup,
+                 a size too large for any counter, a line of 100 000
+                 characters and lines that are no listing at all
 
 Users come as pairs of --user LOGIN --password PASSWORD (any characters);
 --anonymous adds an anonymous user with full rights. With --log FILE every
@@ -27,6 +32,29 @@ import time
 
 DROP_AFTER = 65536
 HANG_UP_AFTER = 1.0
+
+FORGED_NAMES = [
+    b"..",
+    b".",
+    b"../up_1001011200.tar",
+    b"sub/side_1001011200.tar",
+    b"/abs_1001011200.tar",
+    b"back\\slash_1001011200.tar",
+    b"amp&<b>\"q'_1001011200.tar",
+    b"ctl\x01\x1b_1001011200.tar",
+    b"bad\xff\xfe_1001011200.tar",
+    b"cr_1001011200.tar\rforged_1001011200.tar",
+]
+
+
+def forged_listing():
+    for name in FORGED_NAMES:
+        yield b"-rw-r--r--   1 owner    group         100 Dec 07 12:00 " + name + b"\r\n"
+    yield b"-rw-r--r--   1 owner    group    99999999999999999999999999 Dec 07 12:00 huge_1001011200.tar\r\n"
+    yield b"-rw-r--r--   1 owner    group         100 Dec 07 12:00 long_" + b"x" * 100000 + b"_1001011200.tar\r\n"
+    yield b"total 12\r\n"
+    yield b"not a listing line\r\n"
+    yield b"\r\n"
 
 
 def serve_hang_up():
@@ -164,6 +192,13 @@ def main():
                 return DroppingWriter(fd)
             return fd
 
+    class HostileListFS(AbstractedFS):
+        def format_list(self, basedir, listing, ignore_err=True):
+            for line in AbstractedFS.format_list(self, basedir, listing, ignore_err):
+                yield line
+            for line in forged_listing():
+                yield line
+
     class Handler(FTPHandler):
         def pre_process_command(self, line, cmd, arg):
             if command_log:
@@ -180,6 +215,8 @@ def main():
         Handler.abstracted_fs = WindowsFS
     elif args.mode in ("drop-download", "drop-upload"):
         Handler.abstracted_fs = DroppingFS
+    elif args.mode == "hostile-list":
+        Handler.abstracted_fs = HostileListFS
 
     server = FTPServer(("127.0.0.1", 0), Handler)
     print(server.socket.getsockname()[1], flush=True)

@@ -94,6 +94,19 @@ TEST(FtpListing, SplitFileInfoTakesParsableLinesOnly) {
   EXPECT_TRUE(log.Has("Unable to get file info from line 'total 8'"));
 }
 
+// A Unix line whose size no counter holds is left out; it must not come back
+// through the Windows pattern with owner, group and size taken for its name.
+TEST(FtpListing, UnixLineWithAnOversizedSizeIsLeftOut) {
+  std::vector<FtpFileInfo> infos;
+  SplitFileInfo("-rw-r--r--   1 owner group 99999999999999999999999999 Dec 07 12:00 huge_1001011200.tar\r\n"
+                "drwxr-xr-x   2 owner group 18446744073709551616 Dec 07 12:00 dir\r\n"
+                "12-07-26  12:00PM       99999999999999999999999999 win.tar\r\n",
+                infos);
+  ASSERT_EQ(1u, infos.size());
+  EXPECT_EQ("win.tar", infos[0].name);
+  EXPECT_EQ(0, infos[0].size);
+}
+
 // Listing data may be cut anywhere by the network; wherever the cuts fall,
 // the joined lines must be those of the whole text.
 TEST(FtpListing, JoinerGivesTheSameLinesWhereverTheDataIsCut) {

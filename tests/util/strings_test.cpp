@@ -38,6 +38,23 @@ TEST(Strings, ReplaceIsLeftToRightWithoutRescanning) {
   EXPECT_EQ("", Concat({}, ","));
 }
 
+// Names from disks and servers may hold any bytes; what reaches a document
+// must be XML text, and text that already is stays exactly as it was.
+TEST(Strings, XmlTextKeepsCharactersAndReplacesEverythingElse) {
+  const std::string fine = "a\tb\n\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  EXPECT_TRUE(IsXmlText(fine));
+  EXPECT_EQ(fine, ToXmlText(fine));
+  const std::string bad = "\xEF\xBF\xBD";
+  EXPECT_EQ("c" + bad + bad + "d", ToXmlText("c\x01\x1B" "d"));
+  EXPECT_EQ(bad + bad + "x", ToXmlText("\xFF\xFEx"));
+  EXPECT_EQ(bad + bad, ToXmlText("\xC0\xAF"));          // an overlong '/'
+  EXPECT_EQ(bad + bad + bad, ToXmlText("\xED\xA0\x80"));  // a surrogate
+  EXPECT_EQ(bad + bad + bad, ToXmlText("\xEF\xBF\xBE"));  // U+FFFE
+  EXPECT_EQ("ok" + bad + bad, ToXmlText("ok\xE2\x82"));    // cut short at the end
+  EXPECT_FALSE(IsXmlText(std::string("a\0b", 3)));
+  EXPECT_TRUE(IsXmlText(""));
+}
+
 TEST(Strings, PathPieces) {
   EXPECT_EQ("a/b", JoinPath("a", "b"));
   EXPECT_EQ("a/b", JoinPath("a/", "b"));
