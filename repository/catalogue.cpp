@@ -4,6 +4,7 @@
 #include "repository/catalogue.h"
 
 #include <algorithm>
+#include <map>
 
 #include <boost/lexical_cast.hpp>
 #include <boost/regex.hpp>
@@ -87,24 +88,46 @@ void tRepository::BackupsList(const std::string& type, const std::string& guid, 
 
   for (const std::string& objectDir : dirs) {
     const std::string sidecars = JoinPath(objectDir, DISCOVERED);
-    if (!transport->IsDirExist(sidecars)) {
+    // One listing of each directory tells most entries' kinds: a sidecar is
+    // a directory, a descriptor a file. Only entries whose kind the listing
+    // leaves open (links, say) are looked at one by one.
+    std::vector<DirEntry> sidecarEntries, objectEntries;
+    try {
+      transport->ListDirKinds(sidecars, sidecarEntries);
+    } catch (const TransportException&) {
+      if (transport->IsDirExist(sidecars)) throw;
       LogVerboseMsg(logPrefix + "'" + DISCOVERED + "' directory for '" + type + "' '" + guid + "' not found");
       continue;
     }
-    // Only the names matter here, so a plain listing spares a stat per entry.
-    std::vector<std::string> names;
-    transport->ListDir(sidecars, names);
-    for (const std::string& name : names) {
+    // A directory that can be entered but not listed still has its
+    // descriptors looked at one by one.
+    bool listed = true;
+    try {
+      transport->ListDirKinds(objectDir, objectEntries);
+    } catch (const TransportException& e) {
+      LogMsg(e);
+      listed = false;
+    }
+    std::map<std::string, EntryKind> objectKinds;
+    for (const DirEntry& entry : objectEntries) objectKinds[entry.name] = entry.kind;
+
+    for (const DirEntry& entry : sidecarEntries) {
+      const std::string& name = entry.name;
       const std::string sidecar = JoinPath(sidecars, name);
       try {
-        if (!transport->IsDirExist(sidecar)) continue;
+        if (entry.kind == EntryKind::File) continue;
+        if (entry.kind == EntryKind::Unknown && !transport->IsDirExist(sidecar)) continue;
         std::vector<std::string> statuses;
         BackupInfoUtil info = GetInitialBackupInfo(sidecar, &statuses);
         // Object directories of one id may hold dumps of other objects that
         // happen to share the directory name; only the object's own are listed.
         if (type != "server" && !Contains(objectIds, info.objectId)) continue;
         const std::string xml = JoinPath(objectDir, name + ".xml");
-        if (!transport->IsExist(xml)) {
+        const auto descriptor = objectKinds.find(name + ".xml");
+        const bool hasXml = !listed ? transport->IsExist(xml)
+                                    : descriptor != objectKinds.end() && descriptor->second != EntryKind::Dir &&
+                                          (descriptor->second == EntryKind::File || transport->IsExist(xml));
+        if (!hasXml) {
           LogVerboseMsg(logPrefix + "Discovered dir " + sidecar + " exists but file " + xml +
                         " not exists. Skipping.");
           continue;

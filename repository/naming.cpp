@@ -279,13 +279,19 @@ bool GetBackupParamsFromListing(tRepositoryTransport& transport, const std::stri
                                 std::string& owner, std::string& ownerType, std::string& guid,
                                 std::string& objectId, std::string& size, std::vector<std::string>* statuses) {
   LogVerboseMsg("Get backup params from listing of " + sidecarDir);
-  if (!transport.IsDirExist(sidecarDir)) return false;
   const std::pair<std::string, std::string*> items[] = {
       {D_ITEM_OWNER + "_", &owner},  {D_ITEM_OWNER_TYPE + "_", &ownerType}, {D_ITEM_OBJECT_ID + "_", &objectId},
       {D_ITEM_GUID + "_", &guid},    {D_ITEM_SIZE + "_", &size},
   };
+  // Listing first and asking only when that fails spares a look at the
+  // directory for every dump.
   std::vector<std::string> entries;
-  transport.ListDir(sidecarDir, entries);
+  try {
+    transport.ListDir(sidecarDir, entries);
+  } catch (const TransportException&) {
+    if (!transport.IsDirExist(sidecarDir)) return false;
+    throw;
+  }
   for (const std::string& entry : entries) {
     for (const auto& item : items) {
       if (BeginsWith(entry, item.first)) *item.second = entry.substr(item.first.size());

@@ -52,6 +52,10 @@ void tRepositoryTransportChroot::ListDir(const std::string& dir, std::vector<std
   inner->ListDir(GetRealPath(dir), names);
 }
 
+void tRepositoryTransportChroot::ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) {
+  inner->ListDirKinds(GetRealPath(dir), entries);
+}
+
 void tRepositoryTransportChroot::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {
   inner->ListDirEx(GetRealPath(dir), infos);
 }

@@ -37,6 +37,7 @@ class tRepositoryTransportChroot : public tRepositoryTransport {
   void DeleteDir(const std::string& name) override;
   void ListDir(const std::string& dir, std::vector<std::string>& names) override;
   void ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) override;
+  void ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) override;
   bool IsExist(const std::string& name) override;
   bool IsDirExist(const std::string& name) override;
   // The inner receiving directory joined with `root`; computed once.

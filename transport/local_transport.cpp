@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <boost/filesystem.hpp>
@@ -100,6 +101,37 @@ void tRepositoryLocal::ListDir(const std::string& dir, std::vector<std::string>&
     for (fs::directory_iterator end; it != end; ++it) found.push_back(it->path().filename().string());
   });
   names.insert(names.end(), found.begin(), found.end());
+}
+
+void tRepositoryLocal::ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) {
+  LogMsg("Transport: List dir " + dir);
+  const std::string full = GetFullPath(dir);
+  DIR* handle = ::opendir(full.c_str());
+  if (!handle) {
+    // The same failure again through the common path, for the same message
+    // and status as ListDir; should that attempt succeed, the first failure
+    // is reported as it was.
+    const int error = errno;
+    OpenListing(dir, fs::path(full));
+    throw OVRIN_EXCEPTION(TransportException, "Unable to list dir " + dir + ": " + std::strerror(error), 0);
+  }
+  std::vector<DirEntry> found;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(handle);
+    if (!entry) break;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const EntryKind kind =
+        entry->d_type == DT_DIR ? EntryKind::Dir : entry->d_type == DT_REG ? EntryKind::File : EntryKind::Unknown;
+    found.push_back(DirEntry{name, kind});
+  }
+  const int error = errno;
+  ::closedir(handle);
+  if (error != 0) {
+    throw OVRIN_EXCEPTION(TransportException, "Unable to list dir " + dir + ": " + std::strerror(error), 0);
+  }
+  entries.insert(entries.end(), found.begin(), found.end());
 }
 
 void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {

@@ -33,6 +33,9 @@ class tRepositoryLocal : public tRepositoryTransport {
   void ListDir(const std::string& dir, std::vector<std::string>& names) override;
   // As ListDir; an entry whose date or size cannot be read is logged and left out.
   void ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) override;
+  // As ListDir; the kinds come from the directory entries themselves, so no
+  // entry is looked at (a link and a file system that gives no kinds: Unknown).
+  void ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) override;
   // False for directories and dangling symbolic links.
   bool IsExist(const std::string& name) override;
   bool IsDirExist(const std::string& name) override;

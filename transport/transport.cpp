@@ -32,6 +32,12 @@ std::string tRepositoryTransport::GetFullPath(const std::string& name) const {
   return url + "/" + (start == std::string::npos ? std::string() : name.substr(start));
 }
 
+void tRepositoryTransport::ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) {
+  std::vector<std::string> names;
+  ListDir(dir, names);
+  for (std::string& name : names) entries.push_back(DirEntry{std::move(name), EntryKind::Unknown});
+}
+
 void tRepositoryTransport::CreateParentDirs(const std::string& name) {
   std::vector<std::string> parts;
   Split(name, parts, "/");

@@ -33,6 +33,12 @@ struct FileInfo : public CreationDateMixin {
   EntryKind kind = EntryKind::Unknown;
 };
 
+// One entry of a plain listing, with the kind the listing itself told.
+struct DirEntry {
+  std::string name;
+  EntryKind kind = EntryKind::Unknown;
+};
+
 // A stream handed out by a transport, already open. The caller reads it,
 // calls close() and deletes it; deleting only releases the local file.
 class irepostream : public std::ifstream {
@@ -90,6 +96,10 @@ class tRepositoryTransport {
   // Appends the entry names of `dir`; a missing dir raises status 1.
   virtual void ListDir(const std::string& dir, std::vector<std::string>& names) = 0;
   virtual void ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) = 0;
+  // As ListDir, with each entry's kind where the listing tells it without a
+  // look at the entry (Unknown otherwise, and always for links). This
+  // default gives ListDir's names, all of them Unknown.
+  virtual void ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries);
   // True when a non-directory entry of that name exists.
   virtual bool IsExist(const std::string& name) = 0;
   virtual bool IsDirExist(const std::string& name) = 0;

@@ -124,6 +124,42 @@ TEST_F(Catalogue, IncompleteOrDamagedDumpsAreSkippedAndTheOthersListed) {
   }
 }
 
+// The listing takes sidecars and descriptors by the kind their directory
+// gives; links are followed, and a name of the wrong kind is no dump.
+TEST_F(Catalogue, LinkedSidecarsAndDescriptorsCountAndWrongKindsDoNot) {
+  Build(R"({"dumps": [
+    {"guid": "G", "label": "1001011200"},
+    {"guid": "G", "label": "1001011300"},
+    {"guid": "G", "label": "1001011400"},
+    {"guid": "G", "label": "1001011500"}]})");
+  const std::string d = Path("clients/c1/");
+  // 1200: both linked from elsewhere.
+  dktest::Shell("mv '" + d + ".discovered/backup_info_1001011200' '" + Path("elsewhere_sidecar") + "' && mv '" + d +
+                "backup_info_1001011200.xml' '" + Path("elsewhere.xml") + "'");
+  ASSERT_EQ(0, symlink(Path("elsewhere_sidecar").c_str(), (d + ".discovered/backup_info_1001011200").c_str()));
+  ASSERT_EQ(0, symlink(Path("elsewhere.xml").c_str(), (d + "backup_info_1001011200.xml").c_str()));
+  // 1300: the descriptor is a directory; 1400: the sidecar is a file.
+  dktest::Shell("rm '" + d + "backup_info_1001011300.xml' && mkdir '" + d + "backup_info_1001011300.xml'");
+  dktest::Shell("rm -r '" + d + ".discovered/backup_info_1001011400' && touch '" + d +
+                ".discovered/backup_info_1001011400'");
+  // 1500: both links lead nowhere.
+  dktest::Shell("rm -r '" + d + ".discovered/backup_info_1001011500' '" + d + "backup_info_1001011500.xml'");
+  ASSERT_EQ(0, symlink(Path("gone").c_str(), (d + ".discovered/backup_info_1001011500").c_str()));
+  ASSERT_EQ(0, symlink(Path("gone.xml").c_str(), (d + "backup_info_1001011500.xml").c_str()));
+
+  for (bool brief : {false, true}) {
+    BackupInfoList list;
+    Repo().BackupsList("client", "G", "", list, brief);
+    std::vector<BackupInfo> found = ByPath(list);
+    ASSERT_EQ(1u, found.size()) << brief;
+    EXPECT_EQ("clients/c1/backup_info_1001011200.xml", found[0].fullname);
+    EXPECT_EQ(64, found[0].size);
+    if (!brief) {
+      EXPECT_EQ(kOk, Statuses(found[0].validationResults));
+    }
+  }
+}
+
 TEST_F(Catalogue, BriefListingsFeedTheDiskUsageByOwner) {
   Build(R"({"dumps": [
     {"guid": "G", "label": "1001011200", "size": 100, "owner": "O1", "descriptor": "invalid"},

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -109,6 +110,35 @@ TEST_F(LocalTransport, ListingsAndTheirFailures) {
   f = dktest::CatchTransportFailure([&] { t.ListDirEx("plain", infos); });
   EXPECT_EQ(0, f.status);
   EXPECT_EQ(0u, f.text.find("Transport error: Unable to list dir plain: ")) << f.text;
+}
+
+// The kinds come from the directory itself: links stay Unknown whatever
+// they lead to, and failures read as those of the plain listing.
+TEST_F(LocalTransport, KindListingTellsFilesAndDirectoriesAndLeavesLinksOpen) {
+  dktest::WriteFile(dir / "d/file", "x");
+  dktest::WriteFile(dir / "d/sub/inner", "x");
+  ASSERT_EQ(0, symlink((dir / "d/sub").c_str(), (dir / "d/to_dir").c_str()));
+  ASSERT_EQ(0, symlink((dir / "nowhere").c_str(), (dir / "d/dangling").c_str()));
+  std::vector<DirEntry> entries{DirEntry{"kept", EntryKind::File}};
+  t.ListDirKinds("d", entries);
+  std::map<std::string, EntryKind> kinds;
+  for (const DirEntry& e : entries) kinds[e.name] = e.kind;
+  EXPECT_EQ((std::map<std::string, EntryKind>{{"kept", EntryKind::File},
+                                              {"file", EntryKind::File},
+                                              {"sub", EntryKind::Dir},
+                                              {"to_dir", EntryKind::Unknown},
+                                              {"dangling", EntryKind::Unknown}}),
+            kinds);
+
+  std::vector<std::string> names;
+  const dktest::TransportFailure plain = dktest::CatchTransportFailure([&] { t.ListDir("nodir", names); });
+  const dktest::TransportFailure kind = dktest::CatchTransportFailure([&] { t.ListDirKinds("nodir", entries); });
+  EXPECT_EQ(1, kind.status);
+  EXPECT_EQ(plain.text, kind.text);
+  const dktest::TransportFailure notDir = dktest::CatchTransportFailure([&] { t.ListDirKinds("d/file", entries); });
+  EXPECT_EQ(0, notDir.status);
+  EXPECT_EQ(0u, notDir.text.find("Transport error: Unable to list dir d/file: ")) << notDir.text;
+  EXPECT_EQ(5u, entries.size()) << "a failed listing added entries";
 }
 
 TEST_F(LocalTransport, ExtendedListingSkipsUnreadableEntries) {
