@@ -343,6 +343,23 @@ TEST_F(FtpCommands, JoinsSplitExportsBetweenLocalAndServer) {
   ASSERT_EQ(0, whole.code) << whole.out;
   EXPECT_TRUE(a + b + c == dktest::ReadFile(work / "back/whole.tar"));
   EXPECT_EQ(Sorted({"split.tar", "whole.tar"}), dktest::ListTree(work / "back"));
+
+  // From one storage on a server to another, on the same server and on a
+  // second one, in both modes: the parts are joined on the way.
+  dktest::FtpServer other("normal", {{"dk", "pw"}});
+  dktest::Shell("mkdir -p '" + Remote("/across") + "' '" + other.root() + "/across'");
+  for (const char* mode : {"", "--use-ftp-passive-mode"}) {
+    for (const dktest::FtpServer* to : {&server, &other}) {
+      const std::string target = to->root() + "/across/joined.tar";
+      dktest::Shell("rm -f '" + target + "'");
+      std::vector<std::string> args = {"--export-file-as-file", "--file-from", Url("/up/backup_1001011200.tar"),
+                                       "--file-to", Url("/across/joined.tar", *to)};
+      if (*mode) args.push_back(mode);
+      dktest::RunResult across = RunFtp(args);
+      ASSERT_EQ(0, across.code) << mode << across.out;
+      EXPECT_TRUE(a + b + c == dktest::ReadFile(target)) << mode;
+    }
+  }
   ExpectNoLeftovers();
 }
 

@@ -153,7 +153,7 @@ def main():
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.filesystems import AbstractedFS
     from pyftpdlib.handlers import FTPHandler
-    from pyftpdlib.servers import FTPServer
+    from pyftpdlib.servers import ThreadedFTPServer
 
     logging.basicConfig(level=logging.CRITICAL)
     command_log = open(args.log, "a", buffering=1) if args.log else None
@@ -218,7 +218,11 @@ def main():
     elif args.mode == "hostile-list":
         Handler.abstracted_fs = HostileListFS
 
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    # Each connection gets a thread and an event loop of its own: with one
+    # loop for all, a data channel closed on one connection can leave another
+    # connection's commands unread, and a client that keeps two connections
+    # (one storage to another) then waits for an answer that never comes.
+    server = ThreadedFTPServer(("127.0.0.1", 0), Handler)
     print(server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=False)
 
