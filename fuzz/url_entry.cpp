@@ -21,8 +21,11 @@ void CheckOne(const std::string& url) {
   const std::string login = GetUrlLogin(url);
   const std::string place = GetUrlPlace(url);
   const size_t start = AfterScheme(url);
-  if (!login.empty()) {
+  if (!login.empty() && !place.empty()) {
     FuzzCheck(url == url.substr(0, start) + login + "@" + place.substr(start), "login and place do not recombine");
+  } else if (!login.empty()) {
+    // Only a URL that ends with its login has no place.
+    FuzzCheck(url.back() == '@', "a place went missing");
   } else if (!place.empty()) {
     FuzzCheck(place.size() <= url.size(), "place is longer than its url");
   }

@@ -1,4 +1,5 @@
 // Storage URLs: "ftp://[login@]host/path", "local:path" or a plain local path.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,8 +68,10 @@ void DecomposeUrls(const std::vector<std::string>& urls, std::string& base, std:
 }
 
 std::string NormalizeRepoUrl(const std::string& url) {
-  // at() of npos is what makes an empty url fail with std::out_of_range.
-  char last = url.at(url.size() - 1);
+  // The message is what a user sees for a storage URL that names nothing,
+  // such as one that ends with its login.
+  if (url.empty()) throw std::out_of_range("the storage URL names no directory");
+  const char last = url.back();
   return (last == '/' || last == '\\') ? url.substr(0, url.size() - 1) : url;
 }
 

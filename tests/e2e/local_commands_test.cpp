@@ -159,6 +159,21 @@ TEST_F(LocalCommands, DeleteExportedDumpTakesEveryPart) {
   EXPECT_EQ(151, r.code) << r.out;
 }
 
+// A storage URL that leaves no directory (a bare file name, a URL that ends
+// with its login) fails with exit code 1 and a message that says so.
+TEST_F(LocalCommands, StorageUrlsThatNameNoDirectoryAreRefusedPlainly) {
+  const std::vector<std::vector<std::string>> runs = {
+      {"--import-file-as-dump", "--dump-file-specification", "backup_1001011200.tar"},
+      {"--get-ftp-dump-list", "--dump-storage", "ftp://login@host@"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    dktest::RunResult r = Run(args, {{"DUMP_STORAGE_PASSWD", "pw"}});
+    EXPECT_EQ(1, r.code) << args[2] << ": " << r.out;
+    EXPECT_EQ("Error: the storage URL names no directory\n", r.out) << args[2];
+  }
+  EXPECT_EQ(std::vector<std::string>{}, Tree());
+}
+
 TEST_F(LocalCommands, RotationKeepsTheNewestAndRefusesNonPositiveCounts) {
   Build(R"({"files": {"b_1001011200.tgz": "1", "b_1001021200.tgz": "2", "b_1001021200.tgz1": "2b",
                       "b_1001031200.tgz": "3", "other_1001001200.tgz": "x"}})");
