@@ -15,12 +15,12 @@ mkdir -p "$served/out"
 # One real exported dump, copied under COUNT labels; the listing reads each
 # archive's descriptor, so every copy is a complete archive.
 label0=1001011200
-cat >"$scratch/spec.json" <<EOF
+cat >"$scratch/layout.json" <<EOF
 {"exports": [{"name": "backup_$label0.tgz", "gzip": true, "dump": {"type": "client", "id": "c1",
   "guid": "client-guid-c1", "label": "$label0", "owner": "reseller-guid-r1", "ownertype": "reseller",
   "size": 100, "description": "bench"}}]}
 EOF
-"$root/sample/make_fixture_repo.py" --spec "$scratch/spec.json" "$scratch/one" >/dev/null
+"$root/sample/make_fixture_repo.py" --layout "$scratch/layout.json" "$scratch/one" >/dev/null
 python3 - "$scratch/one/backup_$label0.tgz" "$served/out" "$count" <<'EOF'
 import os, shutil, sys
 src, out, count = sys.argv[1], sys.argv[2], int(sys.argv[3])

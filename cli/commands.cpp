@@ -124,12 +124,12 @@ int ExportDumpCommand(const po::variables_map& vm) {
   CheckOption(vm, "dump-specification");
   CheckOption(vm, "dump-file-specification");
   auto source = GetMaybeLocalRepository(vm, false);
-  const std::string spec = Value(vm, "dump-file-specification");
+  const std::string fileSpec = Value(vm, "dump-file-specification");
   std::string directoryUrl, fileName;
-  if (EndsWith(spec, "/")) {
-    directoryUrl = spec;
+  if (EndsWith(fileSpec, "/")) {
+    directoryUrl = fileSpec;
   } else {
-    DecomposeUrl(spec, directoryUrl, fileName);
+    DecomposeUrl(fileSpec, directoryUrl, fileName);
   }
   auto target = GetRepositoryFromUrl(directoryUrl, vm.count("use-ftp-passive-mode") > 0, false,
                                      "DUMP_STORAGE_PASSWD");

@@ -146,7 +146,7 @@ class tRepository {
   void DeletePackedBackup(const std::string& fileSpec);
 
   // Rotation.
-  void RotateFileBackup(const std::string& ownerGuid, const std::string& spec, int count);
+  void RotateFileBackup(const std::string& ownerGuid, const std::string& fileSpec, int count);
   void RotateStructuredBackup(const std::string& ownerGuid, const std::string& infoPath, int count);
 
  private:

@@ -50,11 +50,11 @@ void RejectParentReference(const std::string& path) {
 
 }  // namespace
 
-void tRepository::RotateFileBackup(const std::string& /*ownerGuid*/, const std::string& spec, int count) {
+void tRepository::RotateFileBackup(const std::string& /*ownerGuid*/, const std::string& fileSpec, int count) {
   LogStep(logPrefix + "Rotate file backups is started");
-  RejectParentReference(spec);
-  const std::string dir = PathBranch(spec);
-  std::string name = PathLeaf(spec);
+  RejectParentReference(fileSpec);
+  const std::string dir = PathBranch(fileSpec);
+  std::string name = PathLeaf(fileSpec);
   const std::string ext = ExtractExtension(name, '.', true);
   name.erase(name.size() - ext.size());
   const std::string base = name.substr(0, name.size() - ExtractExtension(name, '_', false).size());

@@ -5,7 +5,7 @@ tests, the demo and the benchmarks.
 Usage: make_fixture_repo.py [options] DIR
 
 DIR is created when missing; files already in it stay unless overwritten.
-What to build comes from a JSON document (--spec FILE, "-" for standard
+What to build comes from a JSON document (--layout FILE, "-" for standard
 input) and/or from --scale. Nothing is printed on standard output unless
 --list is given; errors go to standard error with exit status 2.
 
@@ -113,42 +113,42 @@ def product_root(args):
 class Dump:
     """One structured dump: its names and the bytes of every file it has."""
 
-    def __init__(self, spec, for_archive=False):
-        unknown = set(spec) - {
+    def __init__(self, layout, for_archive=False):
+        unknown = set(layout) - {
             "type", "id", "guid", "under", "dir", "prefix", "label", "stem", "description",
             "contents", "descriptor", "sign", "tamper", "sidecar", "size", "owner", "ownertype",
             "objectid", "status", "items", "index"}
         if unknown:
             raise FixtureError("unknown dump keys: %s" % ", ".join(sorted(unknown)))
-        self.type = spec.get("type", "client")
+        self.type = layout.get("type", "client")
         if self.type not in GROUP_DIRS:
             raise FixtureError("unknown object type %r" % self.type)
-        self.id = "" if self.type == "server" else str(spec.get("id", "c1"))
-        self.guid = spec.get("guid") or default_guid(self.type, self.id)
+        self.id = "" if self.type == "server" else str(layout.get("id", "c1"))
+        self.guid = layout.get("guid") or default_guid(self.type, self.id)
         if for_archive:
             self.dir = ""
-        elif "dir" in spec:
-            self.dir = spec["dir"].strip("/")
+        elif "dir" in layout:
+            self.dir = layout["dir"].strip("/")
         elif self.type == "server":
             self.dir = ""
         else:
-            self.dir = "/".join(p for p in (spec.get("under", "").strip("/"), GROUP_DIRS[self.type], self.id) if p)
-        self.prefix = spec.get("prefix", "backup")
-        self.label = spec.get("label", "1001011200")
-        self.stem = spec.get("stem", "%s_info_%s" % (self.prefix, self.label))
-        self.description = spec.get("description", "Dump of %s %s" % (self.type, self.id or "server"))
-        self.descriptor = spec.get("descriptor", "valid")
+            self.dir = "/".join(p for p in (layout.get("under", "").strip("/"), GROUP_DIRS[self.type], self.id) if p)
+        self.prefix = layout.get("prefix", "backup")
+        self.label = layout.get("label", "1001011200")
+        self.stem = layout.get("stem", "%s_info_%s" % (self.prefix, self.label))
+        self.description = layout.get("description", "Dump of %s %s" % (self.type, self.id or "server"))
+        self.descriptor = layout.get("descriptor", "valid")
         if self.descriptor not in ("valid", "invalid", "malformed", "missing"):
             raise FixtureError("unknown descriptor kind %r" % self.descriptor)
-        self.sign = bool(spec.get("sign", False))
-        self.tamper = bool(spec.get("tamper", False))
-        self.sidecar = spec.get("sidecar", True)
-        self.index = spec.get("index", True)
-        self.status = list(spec.get("status", []))
-        self.extra_items = list(spec.get("items", []))
+        self.sign = bool(layout.get("sign", False))
+        self.tamper = bool(layout.get("tamper", False))
+        self.sidecar = layout.get("sidecar", True)
+        self.index = layout.get("index", True)
+        self.status = list(layout.get("status", []))
+        self.extra_items = list(layout.get("items", []))
         default_file = "%s_%s_%s.tgz" % (self.prefix, self.id or "server", self.label)
         self.contents = []  # [(location path, [(name, size or None when missing)])]
-        for loc in spec.get("contents", [{"path": ".", "files": [default_file]}]):
+        for loc in layout.get("contents", [{"path": ".", "files": [default_file]}]):
             files = []
             for f in loc.get("files", []):
                 if isinstance(f, str):
@@ -160,7 +160,7 @@ class Dump:
         self.items = {}
         for item, default in (("size", content_bytes), ("owner", SERVER_GUID), ("ownertype", "server"),
                               ("GUID", self.guid), ("objectid", self.id or "0")):
-            value = spec.get(item, default)
+            value = layout.get(item, default)
             if value is not None:
                 self.items[item] = str(value)
 
@@ -288,17 +288,17 @@ def write_dump(root, dump, signer, listed):
         listed.append((dump.dir + "/" if dump.dir else "") + dump.stem + ".xml")
 
 
-def write_export(root, spec, signer, listed):
-    unknown = set(spec) - {"name", "dir", "dump", "gzip", "parts", "raw"}
+def write_export(root, layout, signer, listed):
+    unknown = set(layout) - {"name", "dir", "dump", "gzip", "parts", "raw"}
     if unknown:
         raise FixtureError("unknown export keys: %s" % ", ".join(sorted(unknown)))
-    dump = Dump(spec.get("dump", {}), for_archive=True)
-    compress = bool(spec.get("gzip", False))
-    name = spec.get("name", "%s_%s.%s" % (dump.prefix, dump.label, "tgz" if compress else "tar"))
-    directory = os.path.join(root, spec.get("dir", "").strip("/"))
+    dump = Dump(layout.get("dump", {}), for_archive=True)
+    compress = bool(layout.get("gzip", False))
+    name = layout.get("name", "%s_%s.%s" % (dump.prefix, dump.label, "tgz" if compress else "tar"))
+    directory = os.path.join(root, layout.get("dir", "").strip("/"))
     os.makedirs(directory, exist_ok=True)
-    if "raw" in spec:
-        data = spec["raw"].encode()
+    if "raw" in layout:
+        data = layout["raw"].encode()
     else:
         buffer = io.BytesIO()
         with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as tar:
@@ -316,12 +316,12 @@ def write_export(root, spec, signer, listed):
         data = buffer.getvalue()
         if compress:
             data = gzip.compress(data, mtime=0)
-    parts = max(1, int(spec.get("parts", 1)))
+    parts = max(1, int(layout.get("parts", 1)))
     chunk = -(-len(data) // parts)
     for n in range(parts):
         part_name = name if n == 0 else name + str(n)
         write_file(os.path.join(directory, part_name), data[n * chunk:(n + 1) * chunk])
-    listed.append("/".join(p for p in (spec.get("dir", "").strip("/"), name) if p))
+    listed.append("/".join(p for p in (layout.get("dir", "").strip("/"), name) if p))
 
 
 def write_scale(root, args, listed):
@@ -367,7 +367,7 @@ def main(argv):
         prog="make_fixture_repo.py", description=__doc__.split("\n\n", 1)[0],
         epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("dir", help="repository root to build (created when missing)")
-    parser.add_argument("--spec", help="JSON document describing the repository ('-': standard input)")
+    parser.add_argument("--layout", help="JSON document describing the repository ('-': standard input)")
     parser.add_argument("--scale", type=int, default=0, metavar="N", help="add N generated dumps")
     parser.add_argument("--scale-type", default="client", choices=sorted(GROUP_DIRS),
                         help="object type of the generated dumps (default client)")
@@ -380,23 +380,23 @@ def main(argv):
     args = parser.parse_args(argv)
 
     try:
-        spec = {}
-        if args.spec:
-            text = sys.stdin.read() if args.spec == "-" else open(args.spec).read()
-            spec = json.loads(text)
-            unknown = set(spec) - {"dumps", "exports", "index", "files"}
+        layout = {}
+        if args.layout:
+            text = sys.stdin.read() if args.layout == "-" else open(args.layout).read()
+            layout = json.loads(text)
+            unknown = set(layout) - {"dumps", "exports", "index", "files"}
             if unknown:
                 raise FixtureError("unknown keys: %s" % ", ".join(sorted(unknown)))
         os.makedirs(args.dir, exist_ok=True)
         signer = Signer(args)
         listed = []
-        for d in spec.get("dumps", []):
+        for d in layout.get("dumps", []):
             write_dump(args.dir, Dump(d), signer, listed)
-        for entry in spec.get("index", []):
+        for entry in layout.get("index", []):
             write_file(os.path.join(args.dir, ".discovered", entry), b"")
-        for rel, text in spec.get("files", {}).items():
+        for rel, text in layout.get("files", {}).items():
             write_file(os.path.join(args.dir, rel), text.encode())
-        for e in spec.get("exports", []):
+        for e in layout.get("exports", []):
             write_export(args.dir, e, signer, listed)
         if args.scale > 0:
             write_scale(args.dir, args, listed)

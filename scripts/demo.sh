@@ -19,7 +19,7 @@ mkdir -p "$demo/session" "$demo/exports"
 
 # The repository: the server dump and one reseller with a client of its own.
 # The export: a gzip-compressed dump of client c7, split into two parts.
-/usr/bin/python3 sample/make_fixture_repo.py "$demo/dumps" --spec - <<'JSON'
+/usr/bin/python3 sample/make_fixture_repo.py "$demo/dumps" --layout - <<'JSON'
 {
   "dumps": [
     {"type": "server", "label": "2611301200", "sign": true},
@@ -28,7 +28,7 @@ mkdir -p "$demo/session" "$demo/exports"
   ]
 }
 JSON
-/usr/bin/python3 sample/make_fixture_repo.py "$demo/exports" --spec - <<'JSON'
+/usr/bin/python3 sample/make_fixture_repo.py "$demo/exports" --layout - <<'JSON'
 {"exports": [{"name": "backup_2612051200.tgz", "gzip": true, "parts": 2,
               "dump": {"type": "client", "id": "c7", "guid": "7c7c7c7c-0000-4000-8000-0000000000c7",
                        "label": "2612051200", "description": "Weekly dump of client c7"}}]}

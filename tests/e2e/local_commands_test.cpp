@@ -20,7 +20,7 @@ class LocalCommands : public ::testing::Test {
     env["OVR_CONF_DIR"] = install.confDir();
     return dktest::RunDumpkeep(args, env);
   }
-  void Build(const std::string& spec) { dktest::MakeFixtureRepo(install.dumps(), spec); }
+  void Build(const std::string& layout) { dktest::MakeFixtureRepo(install.dumps(), layout); }
   std::vector<std::string> Tree() const { return dktest::ListTree(install.dumps()); }
   bool Has(const std::string& rel) const { return dktest::Exists(install.dumps() + "/" + rel); }
   std::string Log() const { return dktest::ReadFile(work / "session/migration.log"); }
@@ -104,14 +104,14 @@ TEST_F(LocalCommands, EmptyRepositoryListsNothingAndCredentialsNameTheRoot) {
 
 TEST_F(LocalCommands, SignatureIsCheckedOnlyWithCheckSign) {
   Build(R"({"dumps": [{"type": "client", "id": "c1", "label": "1001011200", "sign": true, "tamper": true}]})");
-  const std::string spec = "clients/c1/backup_info_1001011200.xml";
-  dktest::RunResult plain = Run({"--get-dump-info", "--dump-file-specification", spec});
+  const std::string layout = "clients/c1/backup_info_1001011200.xml";
+  dktest::RunResult plain = Run({"--get-dump-info", "--dump-file-specification", layout});
   ASSERT_EQ(0, plain.code) << plain.out;
   EXPECT_EQ(std::string::npos, plain.out.find("SIGN-ERROR")) << plain.out;
   // The verdict of the first run is recorded; start again from a fresh tree.
   dktest::Shell("rm -rf '" + install.dumps() + "' && mkdir '" + install.dumps() + "'");
   Build(R"({"dumps": [{"type": "client", "id": "c1", "label": "1001011200", "sign": true, "tamper": true}]})");
-  dktest::RunResult checked = Run({"--get-dump-info", "--check-sign", "--dump-file-specification", spec});
+  dktest::RunResult checked = Run({"--get-dump-info", "--check-sign", "--dump-file-specification", layout});
   ASSERT_EQ(0, checked.code) << checked.out;
   EXPECT_NE(std::string::npos, checked.out.find("dump-status=\"SIGN-ERROR\"")) << checked.out;
 }

@@ -78,7 +78,7 @@ TEST(RotationTest, FileSeriesWithinTheLimitIsLeftAlone) {
   EXPECT_TRUE(log.Has(r.repo->LogPrefix() + "Rotate file backups is finished"));
 }
 
-TEST(RotationTest, SpecWithoutExtensionTakesEveryExtension) {
+TEST(RotationTest, NameWithoutExtensionTakesEveryExtension) {
   LocalRepo r;
   for (const char* f : {"b_1001011200.zip", "b_1002011200.tgz", "b_1003011200", "b.x_1000011200"}) r.Touch(f);
   r.repo->RotateFileBackup("", "b_1003011200", 2);
@@ -148,9 +148,9 @@ TEST(RotationTest, StructuredSeriesRejectsMalformedDescriptorNames) {
   MakeOwnedDump(r, "d", "1001011200", "g");
   MakeOwnedDump(r, "d", "1002011200", "g");
   const std::vector<std::string> before = r.Tree();
-  auto failure = [&](const std::string& spec) -> std::pair<std::string, int> {
+  auto failure = [&](const std::string& dumpSpec) -> std::pair<std::string, int> {
     try {
-      r.repo->RotateStructuredBackup("g", spec, 1);
+      r.repo->RotateStructuredBackup("g", dumpSpec, 1);
     } catch (const RepositoryException& e) {
       return {e.what(), e.status};
     }

@@ -14,18 +14,18 @@
 
 namespace dktest {
 
-// Runs sample/make_fixture_repo.py on `dir` with the JSON document `spec`.
-inline void MakeFixtureRepo(const std::string& dir, const std::string& spec) {
+// Runs sample/make_fixture_repo.py on `dir` with the JSON document `layout`.
+inline void MakeFixtureRepo(const std::string& dir, const std::string& layout) {
   TempDir work;
-  WriteFile(work / "spec.json", spec);
-  Shell(SourceDir() + "/sample/make_fixture_repo.py --spec '" + (work / "spec.json") + "' '" + dir + "'");
+  WriteFile(work / "layout.json", layout);
+  Shell(SourceDir() + "/sample/make_fixture_repo.py --layout '" + (work / "layout.json") + "' '" + dir + "'");
 }
 
 // A sample installation whose local repository the test fills with the
 // fixture generator; the repository object is opened on first use.
 class FixtureRepoTest : public ::testing::Test {
  protected:
-  void Build(const std::string& spec) { MakeFixtureRepo(install.dumps(), spec); }
+  void Build(const std::string& layout) { MakeFixtureRepo(install.dumps(), layout); }
   ovrin::tRepository& Repo() {
     if (!repo_) repo_.reset(new ovrin::tRepository(install.dumps(), "", "", "", false));
     return *repo_;

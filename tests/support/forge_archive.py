@@ -46,11 +46,11 @@ def main():
     mode = "w"
     if args and args[0] == "-a":
         mode, args = "a", args[1:]
-    archive, specs = args[0], args[1:]
-    pax = any(spec.startswith("pax:") for spec in specs)
+    archive, members = args[0], args[1:]
+    pax = any(member.startswith("pax:") for member in members)
     with tarfile.open(archive, mode, format=tarfile.PAX_FORMAT if pax else tarfile.GNU_FORMAT) as out:
-        for spec in specs:
-            kind, _, rest = spec.partition(":")
+        for member in members:
+            kind, _, rest = member.partition(":")
             name, _, target = rest.partition(":")
             name, target = unescape(name), unescape(target)
             info = tarfile.TarInfo(name)
