@@ -16,7 +16,11 @@
 
 namespace {
 
-const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+using dktest::BriefDump;
+using dktest::DECLARATION;
+using dktest::ListedDumps;
+using dktest::Sorted;
+
 const std::string CLIENT_GUID = "client-guid-c1";
 const std::string OWNER_GUID = "reseller-guid-r1";
 
@@ -39,38 +43,6 @@ void WriteExports(const std::string& dir, const std::vector<std::string>& export
 }
 
 size_t Size(const std::string& path) { return dktest::ReadFile(path).size(); }
-
-std::string BriefDump(const std::string& name, const std::string& label, size_t size, const std::string& indent) {
-  return indent + "<dump name=\"" + name + "\" fullname=\"" + name + "\" creation-date=\"" + label + "\" size=\"" +
-         std::to_string(size) + "\">\n" + indent + " <dump-status dump-status=\"OK\"/>\n" + indent + "</dump>\n";
-}
-
-// The dump elements of a list document, sorted (the server decides the order);
-// a document that is not a list comes back whole so that comparisons fail.
-std::vector<std::string> ListedDumps(const std::string& document) {
-  const std::string head = DECLARATION + "<dump-list>\n", tail = "</dump-list>\n";
-  if (document == DECLARATION + "<dump-list/>\n") return {};
-  if (document.compare(0, head.size(), head) != 0 || document.size() < head.size() + tail.size() ||
-      document.compare(document.size() - tail.size(), tail.size(), tail) != 0) {
-    return {document};
-  }
-  const std::string body = document.substr(head.size(), document.size() - head.size() - tail.size());
-  std::vector<std::string> dumps;
-  const std::string end = " </dump>\n";
-  for (size_t at = 0; at < body.size();) {
-    size_t stop = body.find(end, at);
-    if (stop == std::string::npos) return {document};
-    dumps.push_back(body.substr(at, stop + end.size() - at));
-    at = stop + end.size();
-  }
-  std::sort(dumps.begin(), dumps.end());
-  return dumps;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
 
 // Bytes that no text conversion or truncation would leave intact.
 std::string Noise(size_t size, unsigned seed) {

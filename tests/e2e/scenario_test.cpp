@@ -16,12 +16,16 @@
 
 namespace {
 
+using dktest::BriefDump;
+using dktest::DECLARATION;
+using dktest::ListedDumps;
+using dktest::Sorted;
+
 const std::string SERVER_GUID = "00000000-0000-4000-8000-000000000000";
 const std::string RESELLER_GUID = "reseller-guid-r1";
 const std::string CLIENT_GUID = "client-guid-c1";
 const std::string DOMAIN_GUID = "domain-guid-d1";
 const std::string OTHER_OWNER = "another-owner-guid";
-const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 // One exported dump handed to the utility, and what it becomes once imported.
 struct Exported {
@@ -165,42 +169,6 @@ std::string FullDump(const Exported& d, const std::vector<std::string>& statuses
 
 std::string InfoDocument(const Exported& d, const std::vector<std::string>& statuses) {
   return DECLARATION + FullDump(d, statuses, "");
-}
-
-std::string BriefDump(const std::string& name, const std::string& label, size_t size, const std::string& indent) {
-  return indent + "<dump name=\"" + name + "\" fullname=\"" + name + "\" creation-date=\"" + label + "\" size=\"" +
-         std::to_string(size) + "\">\n" + indent + " <dump-status dump-status=\"OK\"/>\n" + indent + "</dump>\n";
-}
-
-// The `dump` elements of a dump-list document, sorted: the order of a
-// listing is the storage's directory order. A document that is not a list
-// yields one element holding the whole text, so the comparison fails on it.
-std::vector<std::string> ListedDumps(const std::string& document) {
-  if (document == DECLARATION + "<dump-list/>\n") return {};
-  const std::string head = DECLARATION + "<dump-list>\n", tail = "</dump-list>\n";
-  if (document.compare(0, head.size(), head) != 0 || document.size() < head.size() + tail.size() ||
-      document.compare(document.size() - tail.size(), tail.size(), tail) != 0) {
-    return {document};
-  }
-  std::string body = document.substr(head.size(), document.size() - head.size() - tail.size());
-  std::vector<std::string> dumps;
-  const std::string end = " </dump>\n";
-  for (size_t at = 0; at < body.size();) {
-    size_t stop = body.find(end, at);
-    if (stop == std::string::npos) {
-      dumps.push_back(body.substr(at));
-      break;
-    }
-    dumps.push_back(body.substr(at, stop + end.size() - at));
-    at = stop + end.size();
-  }
-  std::sort(dumps.begin(), dumps.end());
-  return dumps;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
 }
 
 size_t FileSize(const std::string& path) { return dktest::ReadFile(path).size(); }

@@ -56,4 +56,42 @@ inline std::vector<ovrin::BackupInfo> ByPath(const ovrin::BackupInfoList& list) 
   return sorted;
 }
 
+// The declaration that opens every document the utility prints.
+const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+// The brief `dump` element of an exported dump with an OK verdict.
+inline std::string BriefDump(const std::string& name, const std::string& label, size_t size,
+                             const std::string& indent) {
+  return indent + "<dump name=\"" + name + "\" fullname=\"" + name + "\" creation-date=\"" + label + "\" size=\"" +
+         std::to_string(size) + "\">\n" + indent + " <dump-status dump-status=\"OK\"/>\n" + indent + "</dump>\n";
+}
+
+inline std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The `dump` elements of a dump-list document, sorted: the order of a
+// listing is the storage's directory order. A document that is not a list
+// yields one element holding the whole text, so the comparison fails on it.
+inline std::vector<std::string> ListedDumps(const std::string& document) {
+  if (document == DECLARATION + "<dump-list/>\n") return {};
+  const std::string head = DECLARATION + "<dump-list>\n", tail = "</dump-list>\n";
+  if (document.compare(0, head.size(), head) != 0 || document.size() < head.size() + tail.size() ||
+      document.compare(document.size() - tail.size(), tail.size(), tail) != 0) {
+    return {document};
+  }
+  const std::string body = document.substr(head.size(), document.size() - head.size() - tail.size());
+  std::vector<std::string> dumps;
+  const std::string end = " </dump>\n";
+  for (size_t at = 0; at < body.size();) {
+    const size_t stop = body.find(end, at);
+    if (stop == std::string::npos) return {document};
+    dumps.push_back(body.substr(at, stop + end.size() - at));
+    at = stop + end.size();
+  }
+  std::sort(dumps.begin(), dumps.end());
+  return dumps;
+}
+
 }  // namespace dktest
