@@ -253,7 +253,7 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
     throw OVRIN_EXCEPTION(TransportException, " unable to create directory " + destination, 0);
   }
 
-  std::vector<std::string> files;
+  std::vector<std::string> files, descriptors;
   std::unique_ptr<TempDirGuard> held;
   {
     // The archive goes into a fresh directory beside its destination first:
@@ -286,7 +286,7 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
     // the storage: a run that dies or loses its server half way leaves no
     // descriptor, so nothing takes the remains for a complete dump. They wait
     // outside the receiving directory, which the storage takes in whole.
-    std::vector<std::string> rest, descriptors;
+    std::vector<std::string> rest;
     for (const std::string& entry : plan.moves) {
       const bool descriptor = entry.find('/') == std::string::npos && EndsWith(entry, ".xml") &&
                               fs::is_regular_file(fs::symlink_status(fs::path(staging->Path()) / entry));
@@ -297,10 +297,6 @@ void UnpackChecked(tRepository& source, const std::vector<std::string>& parts, t
     MoveEntries(staging->Path(), held->Path(), descriptors);
   }
   target.ReceiveDir(dir);
-  std::vector<std::string> descriptors;
-  for (fs::directory_iterator it(held->Path()), end; it != end; ++it) {
-    descriptors.push_back(it->path().filename().string());
-  }
   if (!descriptors.empty()) {
     MoveEntries(held->Path(), destination, descriptors);
     target.ReceiveDir(dir);
