@@ -27,3 +27,4 @@ fi
 if ! getent passwd ovradm >/dev/null; then
   useradd --system --no-create-home --shell /usr/sbin/nologin ovradm
 fi
+bash "$(dirname "$0")/install_ftp_servers.sh"

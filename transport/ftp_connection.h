@@ -22,7 +22,12 @@ class tFtpConnection {
   // command channel.
   static const char* InvalidCredentials(bool codeName);
 
-  // A timeout of 0 means 600 seconds. Makes no libcurl call.
+  // A timeout of 0 means 600 seconds (or DUMPKEEP_TEST_FTP_TIMEOUT, for
+  // tests). The time-out bounds each silence: connecting, waiting for one
+  // reply, a transfer in which no byte moves; never a transfer's length.
+  // A URL "ftps://..." asks for explicit TLS on control and data connections
+  // (always passive), verified against the system's trust store or the CA
+  // file named by DUMPKEEP_FTPS_CA_FILE. Makes no libcurl call.
   tFtpConnection(bool passive, unsigned long timeout);
   ~tFtpConnection();
   tFtpConnection(const tFtpConnection&) = delete;
@@ -41,9 +46,12 @@ class tFtpConnection {
   void Init(const std::string& url, const std::string& login, const std::string& password);
 
   // Appends the names of the directory `url` (a '/' is added when missing).
-  // CurlException on any failure; std::out_of_range for an empty url.
+  // CurlException on any failure, CURLE_PARTIAL_FILE for a listing the server
+  // says it cut short (and nothing is appended); std::out_of_range for an
+  // empty url.
   void List(std::vector<std::string>& names);
-  // Appends the parsed long listing of the directory `url`; unparsable lines are skipped.
+  // Appends the parsed long listing of the directory `url`; unparsable lines
+  // are skipped. Failures as for List.
   void ListEx(std::vector<FtpFileInfo>& infos);
   // True when `url` names a directory the server lets us enter; false when it
   // refuses; connection and login failures raise CurlException.
@@ -54,7 +62,12 @@ class tFtpConnection {
   void DeleteDir();
   // Removes the file `url`; CurlException when the server refuses.
   void DeleteFile_();
-  // Stores the local file at `url`. FileOpenError when it cannot be read.
+  // Stores the local file at `url`, then asks the server for its size
+  // (SIZE): a stored size other than the local one fails the action with
+  // CURLE_UPLOAD_FAILED. A transfer that fails once data has gone out leaves
+  // no file at `url`: the cut-short copy is deleted (on a new connection,
+  // as far as the server lets us; that failure is only logged).
+  // FileOpenError when the local file cannot be read.
   void UploadFile(const std::string& localPath);
   // Fetches `url` into `localPath` (created or truncated). FileOpenError when
   // it cannot be written; after a failed transfer the partial local file is
@@ -89,6 +102,10 @@ class tFtpConnection {
   // Points the handle at the parent directory of `url` and sends `command` +
   // the short name there, without a transfer.
   void RunInParent(const std::string& command);
+  // CURLE_PARTIAL_FILE when a final reply says the listing was truncated.
+  void CheckListingComplete(const std::vector<std::string>& replies);
+  // Deletes the file `url` after a failed upload; never raises.
+  void RemovePartialUpload();
 
   CURL* handle;
   std::string url;
@@ -104,6 +121,13 @@ class tFtpConnection {
 // `login` + ":" + `password` as libcurl takes it. When the login holds ':',
 // both parts are percent-escaped and must travel inside the URL (`authInUrl`).
 void GetAuthStr(const std::string& login, const std::string& password, std::string& auth, bool& authInUrl);
+// The URL handed to libcurl for `url` ("ftp://" or "ftps://"): always
+// "ftp://", the host part as written and the path percent-encoded except for
+// '/' and unreserved characters, so that '%', '#', '?', ';', blanks and
+// non-ASCII bytes stay part of the name.
+std::string GetCurlUrl(const std::string& url);
+// Whether `url` asks for FTP over TLS.
+bool IsFtpsUrl(const std::string& url);
 // "ftp://" + auth + "@" + the rest of `url` after its "ftp://" prefix.
 std::string GetUrlWithAuth(const std::string& url, const std::string& auth);
 // libcurl's text for `code`.

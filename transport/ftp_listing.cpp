@@ -10,10 +10,18 @@ namespace ovrin {
 
 namespace {
 
+// Mode, link count, owner, group (some servers leave it out), size, date
+// ("Jan 10 12:00", "Dec  1  2023" or "2024-01-10 12:00"), one blank, and the
+// name: everything up to the line end, blanks and tabs included.
 const boost::regex& UnixLsPattern() {
-  static const boost::regex pattern(".*?[\\d]+\\s+\\S+\\s+\\S+\\s+(\\d+)\\s+(.*)\\s+(.*?)");
+  static const boost::regex pattern(
+      "[-bcdlps][-rwxsStTlL]{9}[+@.]?[ \\t]+\\d+[ \\t]+\\S+(?:[ \\t]+\\S+)?[ \\t]+(\\d+)[ \\t]+"
+      "((?:[A-Za-z]{3}[ \\t]+\\d{1,2}[ \\t]+(?:\\d{1,2}:\\d{2}|\\d{4}))|(?:\\d{4}-\\d{2}-\\d{2}[ \\t]+\\d{1,2}:\\d{2}))"
+      " (.+)");
   return pattern;
 }
+
+const char LINK_ARROW[] = " -> ";
 
 const boost::regex& WinDirPattern() {
   static const boost::regex pattern(
@@ -50,7 +58,14 @@ bool InitFromUnixLs(const std::string& line, FtpFileInfo& info) {
   if (!MatchLine(line, match, UnixLsPattern())) return false;
   tavrepo_int64_t size = 0;
   if (!ReadSize(match[1].str(), size)) return false;
-  info.name = match[3].str();
+  std::string name = match[3].str();
+  if (line[0] == 'l') {
+    // A link is listed by its own name: "name -> target".
+    const size_t arrow = name.find(LINK_ARROW);
+    if (arrow != std::string::npos) name.erase(arrow);
+  }
+  if (name.empty()) return false;
+  info.name = name;
   info.size = size;
   info.SetDateTimeStr(match[2].str());
   // The mode's type letter; a link ('l') may lead anywhere.

@@ -19,10 +19,12 @@ struct FtpFileInfo : public CreationDateMixin {
   EntryKind kind = EntryKind::Unknown;  // from the type letter or "<DIR>"
 };
 
-// Unix "ls -l" style: name is the text after the last run of white space, so
-// the first words of a name holding blanks end up in the date text. Returns
-// false and leaves `info` unchanged when the line does not match (or its size
-// does not fit 64 bits).
+// Unix "ls -l" style: mode, link count, owner, group (optional), size, date
+// ("Jan 10 12:00", "Dec  1  2023" or "2024-01-10 12:00") and, after one
+// blank, the whole rest of the line as the name (blanks and tabs kept). A
+// symbolic link "name -> target" gives its own name, kind Unknown and the
+// size the server lists for the link. Returns false and leaves `info`
+// unchanged when the line does not match (or its size does not fit 64 bits).
 bool InitFromUnixLs(const std::string& line, FtpFileInfo& info);
 // Windows "dir" style: date text is what precedes the first run of three or
 // more blanks; a line without a size (e.g. "<DIR>") gets size 0. Returns false

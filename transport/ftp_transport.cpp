@@ -269,10 +269,16 @@ void tRepositoryFtp::DeleteDir(const std::string& name) {
 
 void tRepositoryFtp::ListDir(const std::string& dir, std::vector<std::string>& names) {
   LogMsg("Transport: List dir " + dir);
+  std::vector<std::string> listed;
   FtpOperation("unable to list directory: ", [&] {
     Connect(dir);
-    Connection().List(names);
+    Connection().List(listed);
   });
+  // Some servers name the directory itself and its parent as well; walking
+  // into those would never end.
+  for (const std::string& name : listed) {
+    if (name != "." && name != "..") names.push_back(name);
+  }
 }
 
 void tRepositoryFtp::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {

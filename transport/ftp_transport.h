@@ -63,7 +63,8 @@ class tFtpOutStream : public orepostream {
 
 class tRepositoryFtp : public tRepositoryTransport {
  public:
-  // Stores NormalizeRepoUrl(url) ("ftp://host/path", no credentials); std::out_of_range for "".
+  // Stores NormalizeRepoUrl(url) ("ftp://host/path" or "ftps://host/path", no
+  // credentials); std::out_of_range for "".
   explicit tRepositoryFtp(const std::string& url);
   // Deletes the connection and removes the receiving directory; never raises.
   ~tRepositoryFtp() override;
@@ -96,7 +97,8 @@ class tRepositoryFtp : public tRepositoryTransport {
   void CreateDir(const std::string& name) override;
   // Removes an empty directory (not recursive); a missing directory is fine.
   void DeleteDir(const std::string& name) override;
-  // The names the server gives for a name listing; nothing is appended on failure.
+  // The names the server gives for a name listing, without "." and ".."
+  // (which some servers list); nothing is appended on failure.
   void ListDir(const std::string& dir, std::vector<std::string>& names) override;
   // One record per parsable listing line; date as the listing's text.
   void ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) override;

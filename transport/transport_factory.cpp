@@ -11,6 +11,7 @@ namespace ovrin {
 namespace {
 
 const char FTP_PREFIX[] = "ftp://";
+const char FTPS_PREFIX[] = "ftps://";
 const char LOCAL_PREFIX[] = "local:";
 
 }  // namespace
@@ -21,7 +22,7 @@ tRepositoryTransport* tRepositoryTransport::Get(const std::string& url) {
   // transports get the URL itself.
   size_t end = url.find_last_not_of("\\/");
   const std::string trimmed = end == std::string::npos ? std::string() : url.substr(0, end + 1);
-  if (BeginsWith(trimmed, FTP_PREFIX)) return new tRepositoryFtp(url);
+  if (BeginsWith(trimmed, FTP_PREFIX) || BeginsWith(trimmed, FTPS_PREFIX)) return new tRepositoryFtp(url);
   std::string path = url;
   if (BeginsWith(trimmed, LOCAL_PREFIX)) path.erase(0, sizeof(LOCAL_PREFIX) - 1);
   return new tRepositoryLocal(path);

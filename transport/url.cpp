@@ -1,4 +1,5 @@
-// Storage URLs: "ftp://[login@]host/path", "local:path" or a plain local path.
+// Storage URLs: "ftp://[login@]host/path", "ftps://[login@]host[:port]/path"
+// (FTP with explicit TLS), "local:path" or a plain local path.
 #include <stdexcept>
 #include <string>
 #include <vector>

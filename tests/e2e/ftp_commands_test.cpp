@@ -5,6 +5,7 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <random>
 #include <string>
@@ -405,6 +406,67 @@ TEST_F(FtpFailures, MissingFilesAndDirectories) {
   }
 }
 
+// Time-outs bound silence, never length (test time-outs of 2 and 3 s): a
+// server that never greets, a download and an upload that stop moving each
+// end with 126 soon after it, leaving nothing behind; transfers that crawl
+// but keep moving outlast it more than twice over.
+TEST_F(FtpFailures, SilenceEndsAtTheTimeOutWhileSlowTransfersGoOn) {
+  long timeout = 2;
+  auto timed = [&](std::vector<std::string> args, double& seconds) {
+    const auto start = std::chrono::steady_clock::now();
+    dktest::RunResult r = Run(args, {{"DUMPKEEP_TEST_FTP_TIMEOUT", std::to_string(timeout)},
+                                     {"DUMP_STORAGE_PASSWD", "pw"},
+                                     {"DUMP_STORAGE_PASSWD_SRC", "pw"},
+                                     {"DUMP_STORAGE_PASSWD_DST", "pw"}});
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return r;
+  };
+  dktest::FtpServer mute("stall");
+  dktest::FtpServer stallingDown("stall-download", {{"dk", "pw"}});
+  dktest::FtpServer stallingUp("stall-upload", {{"dk", "pw"}});
+  dktest::WriteFile(stallingDown.root() + "/in/backup_1001011200.tar", Noise(400000, 8));
+  // More than the loopback socket buffers hold, so the sender feels the stall.
+  dktest::WriteFile(work / "src/big.tar", Noise(32 << 20, 9));
+  const std::vector<std::pair<std::string, std::vector<std::string>>> silent = {
+      {"greeting", {"--get-ftp-dump-list", "--dump-storage", Url("/in", mute)}},
+      {"download", {"--export-file-as-file", "--file-from", Url("/in/backup_1001011200.tar", stallingDown), "--file-to",
+                    work / "dst/out.tar"}},
+      {"upload", {"--export-file-as-file", "--file-from", work / "src/big.tar", "--file-to", Url("/out.tar", stallingUp)}}};
+  for (const auto& one : silent) {
+    for (bool passive : {false, true}) {
+      std::vector<std::string> args = one.second;
+      if (passive) args.push_back("--use-ftp-passive-mode");
+      double seconds = 0;
+      dktest::RunResult r = timed(args, seconds);
+      ExpectFailure(r, 126, "Transport error: ");
+      EXPECT_LT(seconds, 4.0 * timeout + 6) << one.first << passive;
+      EXPECT_FALSE(dktest::Exists(stallingUp.root() + "/out.tar")) << one.first << passive;
+    }
+  }
+
+  dktest::FtpServer slow("throttle", {{"dk", "pw"}});
+  // About 8 s each way, at a 3 s time-out. What the client has sent before
+  // the server reads it counts as silence while the final reply is awaited,
+  // so the server keeps its window small, as on a slow link, and the time-out
+  // leaves room for a loaded machine.
+  timeout = 3;
+  const std::string data = Noise(16 << 20, 10);
+  dktest::WriteFile(slow.root() + "/in/backup_1001011200.tar", data);
+  double seconds = 0;
+  dktest::RunResult down = timed({"--export-file-as-file", "--use-ftp-passive-mode", "--file-from",
+                                  Url("/in/backup_1001011200.tar", slow), "--file-to", work / "dst/slow.tar"},
+                                 seconds);
+  ASSERT_EQ(0, down.code) << down.out;
+  EXPECT_GT(seconds, 2.0 * timeout);
+  EXPECT_TRUE(data == dktest::ReadFile(work / "dst/slow.tar"));
+  dktest::RunResult up = timed({"--export-file-as-file", "--file-from", work / "dst/slow.tar", "--file-to",
+                                Url("/in/up.tar", slow)},
+                               seconds);
+  ASSERT_EQ(0, up.code) << up.out;
+  EXPECT_GT(seconds, 2.0 * timeout);
+  EXPECT_TRUE(data == dktest::ReadFile(slow.root() + "/in/up.tar"));
+}
+
 TEST_F(FtpFailures, TransfersCutShortLeaveNoPartialFiles) {
   dktest::FtpServer dropping("drop-download", {{"dk", "pw"}});
   dktest::WriteFile(dropping.root() + "/in/backup_1001011200.tar", Noise(400000, 4));
@@ -423,6 +485,245 @@ TEST_F(FtpFailures, TransfersCutShortLeaveNoPartialFiles) {
                                  Url("/out.tar", cutting)});
   EXPECT_EQ(126, up.code) << up.out;
   ExpectNoLeftovers();
+}
+
+}  // namespace
+
+namespace {
+
+// The servers hosting providers run, from Debian's packages: the commands
+// that read, write, join and remove exports, with names that hold every
+// character a URL or an FTP command could take for something else, in
+// active and passive mode. The test fails when a server is not installed.
+class FtpRealServers : public ::testing::TestWithParam<std::tuple<const char*, bool>> {
+ protected:
+  FtpRealServers() : server(std::get<0>(GetParam())) {}
+
+  dktest::RunResult Run(std::vector<std::string> args) {
+    if (std::get<1>(GetParam())) args.push_back("--use-ftp-passive-mode");
+    args.push_back("--session-path=" + (work / "session"));
+    return dktest::RunDumpkeep(args, {{"OVR_CONF_DIR", install.confDir()},
+                                      {"DUMP_STORAGE_PASSWD", "pw"},
+                                      {"DUMP_STORAGE_PASSWD_SRC", "pw"},
+                                      {"DUMP_STORAGE_PASSWD_DST", "pw"}});
+  }
+  std::string Remote(const std::string& path) const { return server.root() + path; }
+
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+  dktest::RealFtpServer server;
+};
+
+TEST_P(FtpRealServers, OddNamesActOnExactlyTheNamedFile) {
+  // name, label, parts; "pctA_..." is what "pct%41_..." decodes to, and is
+  // bigger, "victimA_..." what "victim%41_..." would.
+  const std::vector<std::tuple<std::string, std::string, int>> served = {
+      {"my backup_1001011200.tar", "1001011200", 1}, {"pct%41_1001021200.tar", "1001021200", 1},
+      {"pctA_1001021200.tar", "1001021200", 2},      {"hash#q?;type=a_1001031200.tar", "1001031200", 1},
+      {"-dash \xC3\xA9t\xC3\xA9_1001041200.tar", "1001041200", 1}};
+  std::vector<std::string> exports, listed;
+  for (const auto& one : served) exports.push_back(Export(std::get<0>(one), std::get<1>(one), std::get<2>(one)));
+  WriteExports(Remote("/in"), exports);
+  dktest::Shell("mkdir -p '" + Remote("/out") + "' '" + Remote("/repo/clients/c1") + "'");
+  dktest::WriteFile(Remote("/out/victimA_1001011200.tar"), "not to be touched");
+  server.Share();
+  std::vector<std::string> infos;
+  for (const auto& one : served) {
+    const std::string& name = std::get<0>(one);
+    size_t size = 0;
+    for (int part = 0; part < std::get<2>(one); ++part) {
+      size += Size(Remote("/in/" + name + (part ? std::to_string(part) : "")));
+    }
+    listed.push_back(BriefDump(name, std::get<1>(one), size, " "));
+    infos.push_back(DECLARATION + BriefDump(name, std::get<1>(one), size, ""));
+  }
+
+  dktest::RunResult list = Run({"--get-ftp-dump-list", "--dump-storage", server.Url("/in")});
+  ASSERT_EQ(0, list.code) << list.out << list.err;
+  EXPECT_EQ(Sorted(listed), ListedDumps(list.out));
+  for (size_t i = 0; i < served.size(); ++i) {
+    dktest::RunResult info = Run({"--get-ftp-dump-info", "--dump-storage", server.Url("/in"),
+                                  "--dump-file-specification", std::get<0>(served[i])});
+    EXPECT_EQ(0, info.code) << info.out;
+    EXPECT_EQ(infos[i], info.out);
+  }
+
+  // Joined down: the named file's bytes, never those of the decoded name.
+  dktest::RunResult down = Run({"--export-file-as-file", "--file-from", server.Url("/in/pct%41_1001021200.tar"),
+                                "--file-to", work / "back/pct.tar"});
+  ASSERT_EQ(0, down.code) << down.out;
+  EXPECT_TRUE(dktest::ReadFile(Remote("/in/pct%41_1001021200.tar")) == dktest::ReadFile(work / "back/pct.tar"));
+
+  // Joined up under odd names: each lands under its own name, nothing else changes.
+  const std::string data = Noise(300000, 7);
+  dktest::WriteFile(work / "local/up_1001011200.tar", data);
+  const std::vector<std::string> targets = {"victim%41_1001011200.tar", "sp ace#h?q_1001011200.tar",
+                                            "-lead\xC3\xA9 _1001011200.tar"};
+  for (const std::string& target : targets) {
+    dktest::RunResult up = Run({"--export-file-as-file", "--file-from", work / "local/up_1001011200.tar", "--file-to",
+                                server.Url("/out/" + target)});
+    ASSERT_EQ(0, up.code) << target << up.out;
+    EXPECT_TRUE(data == dktest::ReadFile(Remote("/out/" + target))) << target;
+  }
+  EXPECT_EQ("not to be touched", dktest::ReadFile(Remote("/out/victimA_1001011200.tar")));
+  std::vector<std::string> outTree = targets;
+  outTree.push_back("victimA_1001011200.tar");
+  EXPECT_EQ(Sorted(outTree), dktest::ListTree(Remote("/out")));
+
+  // Removed: only the named export.
+  dktest::RunResult del = Run({"--delete-exported-dump", "--dump-storage", server.Url("/in"),
+                               "--dump-file-specification", "hash#q?;type=a_1001031200.tar"});
+  ASSERT_EQ(0, del.code) << del.out;
+  EXPECT_FALSE(dktest::Exists(Remote("/in/hash#q?;type=a_1001031200.tar")));
+  EXPECT_EQ(5u, dktest::ListTree(Remote("/in")).size());
+
+  // Imported into a storage on the server, then deleted from it: directories
+  // made and removed, files stored and deleted through each server's replies.
+  dktest::RunResult imported = Run({"--import-file-as-dump", "--dump-storage", server.Url("/repo"),
+                                    "--dump-file-specification", server.Url("/in/my backup_1001011200.tar")});
+  ASSERT_EQ(0, imported.code) << imported.out;
+  EXPECT_EQ("clients/c1/backup_info_1001011200.xml\n", imported.out);
+  EXPECT_TRUE(dktest::Exists(Remote("/repo/clients/c1/backup_info_1001011200.xml")));
+  dktest::RunResult gone = Run({"--delete-dump", "--dump-storage", server.Url("/repo"), "--dump-specification",
+                                "clients/c1/backup_info_1001011200.xml"});
+  ASSERT_EQ(0, gone.code) << gone.out;
+  EXPECT_FALSE(dktest::Exists(Remote("/repo/clients/c1/backup_info_1001011200.xml")));
+  EXPECT_FALSE(dktest::Exists(Remote("/repo/clients/c1/backup_c1_1001011200.tgz")));
+  EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.tmp()));
+}
+
+// Pure-FTPd lists at most 10,000 entries and says so only in its final
+// reply: a listing cut short is refused, never taken for the whole directory.
+TEST(FtpPureFtpd, ListingsTheServerCutsShortAreRefused) {
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+  dktest::RealFtpServer server("pure-ftpd");
+  dktest::Shell("mkdir -p '" + server.root() + "/in' && cd '" + server.root() +
+                "/in' && seq -f 'backup_%010.0f.tar' 1001011200 1001021200 | xargs touch");
+  server.Share();
+  for (const char* mode : {"--get-ftp-dump-list", "--get-ftp-dump-info"}) {
+    std::vector<std::string> args = {mode, "--use-ftp-passive-mode", "--dump-storage", server.Url("/in"),
+                                     "--session-path=" + (work / "s")};
+    if (std::string(mode) == "--get-ftp-dump-info") {
+      args.push_back("--dump-file-specification");
+      args.push_back("backup_1001021200.tar");
+    }
+    dktest::RunResult r = dktest::RunDumpkeep(args, {{"OVR_CONF_DIR", install.confDir()}, {"DUMP_STORAGE_PASSWD", "pw"}});
+    EXPECT_EQ(126, r.code) << mode << r.out.substr(0, 300);
+    EXPECT_EQ(0u, r.out.find("Transport error: unable to list directory: Curl error: ")) << mode << r.out.substr(0, 300);
+  }
+}
+
+std::string RealCaseName(const ::testing::TestParamInfo<std::tuple<const char*, bool>>& info) {
+  std::string name = std::get<0>(info.param);
+  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+  return name + (std::get<1>(info.param) ? "Passive" : "Active");
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, FtpRealServers,
+                         ::testing::Combine(::testing::Values("vsftpd", "proftpd", "pure-ftpd"),
+                                            ::testing::Bool()),
+                         RealCaseName);
+
+}  // namespace
+
+namespace {
+
+// FTP over TLS against servers that insist on it for logins and data: a
+// certificate the operator's CA signed for the host serves every command; a
+// certificate that is self-signed, for another host, or not signed by a CA
+// the operator named, and a server without TLS, each end the command with a
+// transport error, and never in a plain session.
+class FtpsServers : public ::testing::TestWithParam<const char*> {
+ protected:
+  dktest::RunResult Run(std::vector<std::string> args, bool withCa = true) {
+    args.push_back("--session-path=" + (work / "session"));
+    std::map<std::string, std::string> env = {{"OVR_CONF_DIR", install.confDir()},
+                                              {"DUMP_STORAGE_PASSWD", "pw"},
+                                              {"DUMP_STORAGE_PASSWD_SRC", "pw"},
+                                              {"DUMP_STORAGE_PASSWD_DST", "pw"}};
+    env["DUMPKEEP_FTPS_CA_FILE"] = withCa ? certificates.CaFile() : "\x01unset";
+    return dktest::RunDumpkeep(args, env);
+  }
+
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+  dktest::TestCertificates certificates;
+};
+
+TEST_P(FtpsServers, VerifiedSessionsOnlyAndNeverPlain) {
+  const std::string kind = GetParam();
+  {
+    dktest::RealFtpServer server(kind, certificates.Cert("good"), certificates.Key("good"));
+    WriteExports(server.root() + "/in", {Export("backup_1001011200.tar", "1001011200")});
+    dktest::Shell("mkdir -p '" + server.root() + "/out'");
+    server.Share();
+    const std::string in = server.Url("/in", "ftps");
+    dktest::RunResult list = Run({"--get-ftp-dump-list", "--dump-storage", in});
+    ASSERT_EQ(0, list.code) << list.out;
+    EXPECT_EQ(std::vector<std::string>{BriefDump("backup_1001011200.tar", "1001011200",
+                                                 Size(server.root() + "/in/backup_1001011200.tar"), " ")},
+              ListedDumps(list.out));
+    // Uploads of the sizes a server that hands out TLS 1.3 session tickets
+    // on data connections drops now and then, without passive mode asked for.
+    for (size_t size : {150000u, 400000u, 700000u, 1000000u, 1000001u, 250000u}) {
+      const std::string data = Noise(size, static_cast<unsigned>(size));
+      dktest::WriteFile(work / "local/up.tar", data);
+      const std::string name = "up_" + std::to_string(size) + ".tar";
+      dktest::RunResult up = Run({"--export-file-as-file", "--file-from", work / "local/up.tar", "--file-to",
+                                  server.Url("/out/" + name, "ftps")});
+      ASSERT_EQ(0, up.code) << size << up.out;
+      EXPECT_TRUE(data == dktest::ReadFile(server.root() + "/out/" + name)) << size;
+      dktest::RunResult down = Run({"--export-file-as-file", "--file-from", server.Url("/out/" + name, "ftps"),
+                                    "--file-to", work / ("back/" + name)});
+      ASSERT_EQ(0, down.code) << size << down.out;
+      EXPECT_TRUE(data == dktest::ReadFile(work / ("back/" + name))) << size;
+    }
+    // The system's trust store does not know the test CA.
+    dktest::RunResult untrusted = Run({"--get-ftp-dump-list", "--dump-storage", in}, false);
+    EXPECT_EQ(126, untrusted.code) << untrusted.out;
+    EXPECT_EQ(0u, untrusted.out.find("Transport error: unable to list directory: Curl error: ")) << untrusted.out;
+    // Plain FTP to a server that insists on TLS stays plain, and is refused.
+    dktest::RunResult plain = Run({"--get-ftp-dump-list", "--use-ftp-passive-mode", "--dump-storage", server.Url("/in")});
+    EXPECT_NE(0, plain.code) << plain.out;
+  }
+  for (const char* bad : {"self-signed", "wrong-host"}) {
+    dktest::RealFtpServer server(kind, certificates.Cert(bad), certificates.Key(bad));
+    dktest::Shell("mkdir -p '" + server.root() + "/in'");
+    server.Share();
+    dktest::RunResult r = Run({"--get-ftp-dump-list", "--dump-storage", server.Url("/in", "ftps")});
+    EXPECT_EQ(126, r.code) << bad << r.out;
+    EXPECT_EQ(0u, r.out.find("Transport error: unable to list directory: Curl error: ")) << bad << r.out;
+    dktest::WriteFile(work / "local/up.tar", "data");
+    dktest::RunResult up = Run({"--export-file-as-file", "--file-from", work / "local/up.tar", "--file-to",
+                                server.Url("/in/up.tar", "ftps")});
+    EXPECT_EQ(126, up.code) << bad << up.out;
+    EXPECT_FALSE(dktest::Exists(server.root() + "/in/up.tar")) << bad;
+  }
+  EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.tmp()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, FtpsServers, ::testing::Values("vsftpd", "pure-ftpd"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "vsftpd" ? "vsftpd" : "pureftpd";
+                         });
+
+// A server without TLS: the session ends at AUTH, before the login is sent.
+TEST(Ftps, AServerWithoutTlsIsNeverSentTheLogin) {
+  dktest::SampleInstallation install;
+  dktest::TempDir work;
+  dktest::FtpServer plain("normal", {{"dk", "pw"}});
+  dktest::Shell("mkdir -p '" + plain.root() + "/in'");
+  dktest::RunResult r =
+      dktest::RunDumpkeep({"--get-ftp-dump-list", "--dump-storage",
+                           "ftps://dk@127.0.0.1:" + std::to_string(plain.port()) + "/in", "--session-path=" + (work / "s")},
+                          {{"OVR_CONF_DIR", install.confDir()}, {"DUMP_STORAGE_PASSWD", "pw"}});
+  EXPECT_EQ(126, r.code) << r.out;
+  EXPECT_EQ(0u, r.out.find("Transport error: unable to list directory: Curl error: ")) << r.out;
+  const std::vector<std::string> commands = plain.Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(0u, commands[0].find("AUTH ")) << commands[0];
+  EXPECT_EQ(0, CountCommands(commands, "USER") + CountCommands(commands, "PASS"));
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ Modes:
   stall          a plain socket that accepts connections and never answers
   hang-up        a plain socket that keeps each connection silent for a
                  second, then closes it (a stalled server that gives up)
+  stall-download the server sends the first part of a RETR, then goes silent
+                 with the data connection open
+  stall-upload   the server stores the first part of a STOR, then stops
+                 reading with the data connection open
+  throttle       data moves at THROTTLE bytes per second each way
   hostile-list   LIST answers with the real entries followed by forged
                  lines: names holding "..", "/", a backslash, control bytes,
                  bytes that are not UTF-8, a carriage return or XML markup,
@@ -30,7 +35,10 @@ import socket
 import sys
 import time
 
+STALL = False
+
 DROP_AFTER = 65536
+THROTTLE = 2097152
 HANG_UP_AFTER = 1.0
 
 FORGED_NAMES = [
@@ -89,6 +97,9 @@ class DroppingReader:
 
     def read(self, size=-1):
         if self.served >= DROP_AFTER:
+            if STALL:
+                while True:
+                    time.sleep(3600)
             os._exit(0)
         data = self.fd.read(DROP_AFTER if size < 0 else min(size, DROP_AFTER))
         self.served += len(data)
@@ -118,6 +129,9 @@ class DroppingWriter:
         self.fd.flush()
         self.stored += len(data)
         if self.stored >= DROP_AFTER:
+            if STALL:
+                while True:
+                    time.sleep(3600)
             os._exit(0)
         return len(data)
 
@@ -141,6 +155,8 @@ def main():
     parser.add_argument("--anonymous", action="store_true")
     parser.add_argument("--log", default="")
     args = parser.parse_args()
+    global STALL
+    STALL = args.mode.startswith("stall-")
 
     if args.mode == "stall":
         serve_stall()
@@ -186,9 +202,9 @@ def main():
     class DroppingFS(AbstractedFS):
         def open(self, filename, mode):
             fd = AbstractedFS.open(self, filename, mode)
-            if args.mode == "drop-download" and "r" in mode:
+            if args.mode in ("drop-download", "stall-download") and "r" in mode:
                 return DroppingReader(fd)
-            if args.mode == "drop-upload" and ("w" in mode or "a" in mode):
+            if args.mode in ("drop-upload", "stall-upload") and ("w" in mode or "a" in mode):
                 return DroppingWriter(fd)
             return fd
 
@@ -213,8 +229,22 @@ def main():
     Handler.auth_failed_timeout = 0  # answer a wrong password at once
     if args.mode == "windows":
         Handler.abstracted_fs = WindowsFS
-    elif args.mode in ("drop-download", "drop-upload"):
+    elif args.mode in ("drop-download", "drop-upload", "stall-download", "stall-upload"):
         Handler.abstracted_fs = DroppingFS
+    elif args.mode == "throttle":
+        from pyftpdlib.handlers import ThrottledDTPHandler
+
+        class Throttled(ThrottledDTPHandler):
+            read_limit = THROTTLE
+            write_limit = THROTTLE
+
+            def __init__(self, sock, cmd_channel):
+                # A small window keeps what the client has sent but the
+                # server not yet read short, as on a slow link.
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+                super().__init__(sock, cmd_channel)
+
+        Handler.dtp_handler = Throttled
     elif args.mode == "hostile-list":
         Handler.abstracted_fs = HostileListFS
 

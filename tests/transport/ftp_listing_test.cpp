@@ -34,6 +34,53 @@ TEST(FtpListing, UnixLinesGiveNameSizeAndDateText) {
   EXPECT_EQ(0, kept.size);
 }
 
+// Whole names whatever they hold, in the formats of the servers hosting
+// providers run; a link is its own entry, never its target's.
+TEST(FtpListing, UnixLinesKeepWholeNames) {
+  struct Case {
+    const char* line;
+    const char* name;
+    tavrepo_int64_t size;
+    const char* date;
+    EntryKind kind;
+  };
+  const Case cases[] = {
+      {"-rw-r--r--   1 owner group 10 Jan 10 12:00 my backup_2612061200.tar", "my backup_2612061200.tar", 10,
+       "Jan 10 12:00", EntryKind::File},
+      {"-rw-r--r--   1 owner group 10 Jan 10 12:00 two  blanks\tand tab_2612061200.tar",
+       "two  blanks\tand tab_2612061200.tar", 10, "Jan 10 12:00", EntryKind::File},
+      {"-rw-r--r--   1 owner group 10 Jan 10 12:00  lead_2612061200.tar", " lead_2612061200.tar", 10, "Jan 10 12:00",
+       EntryKind::File},
+      {"lrwxrwxrwx   1 owner group 22 Dec  9 12:00 link_2612091200.tar -> backup_2612081200.tar",
+       "link_2612091200.tar", 22, "Dec  9 12:00", EntryKind::Unknown},
+      // No group column (some servers), numeric owners (vsftpd, Pure-FTPd), a year.
+      {"-rw-r--r--   1 owner 2048 Mar  3  2025 nogroup_2503031200.tar", "nogroup_2503031200.tar", 2048, "Mar  3  2025",
+       EntryKind::File},
+      {"-rw-r--r--    1 0        0             5 Dec 08 06:00 -dash 100 Jan 10 12:00 x.tar",
+       "-dash 100 Jan 10 12:00 x.tar", 5, "Dec 08 06:00", EntryKind::File},
+      {"drwxrwxrwx    2 0          0                4096 Dec  8 06:28 .discovered", ".discovered", 4096, "Dec  8 06:28",
+       EntryKind::Dir},
+      {"-rw-r--r--+  1 dk       root      7 2024-01-10 12:00 acl_2401101200.tar", "acl_2401101200.tar", 7,
+       "2024-01-10 12:00", EntryKind::File},
+  };
+  for (const Case& c : cases) {
+    FtpFileInfo info;
+    ASSERT_TRUE(InitFromUnixLs(c.line, info)) << c.line;
+    EXPECT_EQ(c.name, info.name) << c.line;
+    EXPECT_EQ(c.size, info.size) << c.line;
+    EXPECT_EQ(c.date, info.GetDateTimeStr()) << c.line;
+    EXPECT_EQ(c.kind, info.kind) << c.line;
+  }
+  std::vector<FtpFileInfo> infos;
+  SplitFileInfo("lrwxrwxrwx 1 o g 22 Dec  9 12:00 link_2612091200.tar -> backup_2612081200.tar\r\n"
+                "-rw-r--r-- 1 o g 5000 Dec  8 12:00 backup_2612081200.tar\r\n",
+                infos);
+  ASSERT_EQ(2u, infos.size());
+  EXPECT_EQ("link_2612091200.tar", infos[0].name);
+  EXPECT_EQ("backup_2612081200.tar", infos[1].name);
+  EXPECT_EQ(5000, infos[1].size);
+}
+
 TEST(FtpListing, WindowsLinesGiveNameSizeAndDateText) {
   dktest::CapturedLog log;
   FtpFileInfo info;
