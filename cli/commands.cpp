@@ -7,7 +7,7 @@
 #include "cli/options.h"
 #include "errors/error_kinds.h"
 #include "log/debug_log.h"
-#include "repository/import_lock.h"
+#include "repository/write_turn.h"
 #include "util/strings.h"
 
 namespace ovrin {
@@ -103,7 +103,7 @@ int ImportCommand(const po::variables_map& vm) {
                                      "DUMP_STORAGE_PASSWD");
   auto target = GetMaybeLocalRepository(vm, false);
   // Held until the transaction has ended either way.
-  tImportLock lock(target->Transport());
+  tWriteTurn turn(*target);
   try {
     target->BeginTransaction();
     int code = DumpImport(*source, fileName, *target, ValueOr(vm, "type"), ValueOr(vm, "guid"));
@@ -145,6 +145,7 @@ int RotateCommand(const po::variables_map& vm) {
   auto repository = GetMaybeLocalRepository(vm, false);
   const int rotation = vm["dump-rotation"].as<int>();
   if (rotation <= 0) throw OVRIN_ERROR(UnexpectedValueError) % "dump-rotation" % rotation;
+  tWriteTurn turn(*repository);
   DumpRotate(*repository, Value(vm, "guid"), Value(vm, "dump-specification"), rotation, structured);
   return 0;
 }
@@ -193,12 +194,14 @@ int RunCommand(const po::variables_map& vm) {
   if (vm.count("delete-dump")) {
     CheckOption(vm, "dump-specification");
     auto repository = GetMaybeLocalRepository(vm, false);
+    tWriteTurn turn(*repository);
     repository->DeleteBackup(Value(vm, "dump-specification"));
     return 0;
   }
   if (vm.count("delete-exported-dump")) {
     CheckOption(vm, "dump-file-specification");
     auto repository = GetRepository(vm, false);
+    tWriteTurn turn(*repository);
     repository->DeletePackedBackup(Value(vm, "dump-file-specification"));
     return 0;
   }

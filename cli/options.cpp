@@ -42,7 +42,7 @@ CommandLineOptions::CommandLineOptions()
        "Dump Storage Credentials in format: [<type>://][<login>@][<server>/]<dumpstoragepath>, where <type> is "
        "'ftp' or 'local'. Used with --delete-dump, --get-dump-info, --get-ftp-dump-info, --get-ftp-dump-list, "
        "--import-file-as-dump, --export-file-as-file")
-      ("mask", po::value<std::string>()->default_value(""),
+      ("mask", po::value<std::string>()->default_value("")->value_name("arg (=)"),
        "Regex to search backup files. Used with --get-ftp-dump-list")
       ("dump-file-specification", po::value<std::string>(),
        "Path to the dump file. Used with --import-file-as-dump, --delete-dump, --get-dump-info. For commands "
@@ -72,7 +72,11 @@ CommandLineOptions::CommandLineOptions()
 
 po::variables_map ParseCommandLine(const CommandLineOptions& descriptions, int argc, char** argv) {
   po::variables_map vm;
-  po::store(po::parse_command_line(argc, argv, descriptions.all), vm);
+  // No positional options are declared, so the parser refuses every bare word
+  // (a command without its dashes, a stray token after a flag) instead of
+  // skipping it and letting the run look successful.
+  const po::positional_options_description noPositional;
+  po::store(po::command_line_parser(argc, argv).options(descriptions.all).positional(noPositional).run(), vm);
   po::notify(vm);
   return vm;
 }

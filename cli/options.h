@@ -18,7 +18,8 @@ struct CommandLineOptions {
   po::options_description visible;   // what the help page shows
 };
 
-// Parses with the library's default style; raises its exceptions on errors.
+// Parses with the library's default style; raises its exceptions on errors,
+// a bare word (no positional option is declared) among them.
 po::variables_map ParseCommandLine(const CommandLineOptions& descriptions, int argc, char** argv);
 
 // Raises MissingOptionError with `name` when the map holds no value for it.

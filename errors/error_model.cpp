@@ -1,23 +1,48 @@
 #include "errors/error_model.h"
 
+#include <cctype>
+
 namespace ovrin {
 
 namespace {
 
-// Counts the distinct positional placeholders of a format; a format that
-// cannot be parsed counts as having none, so that feeding never fails.
-int ExpectedArgs(const boost::format& f) {
-  return f.expected_args();
+// `text` with its "%N%" placeholders and "%%" kept and every other '%'
+// doubled, so that a stray '%' shows as written.
+std::string EscapeStrayPercents(const char* text) {
+  std::string escaped;
+  for (const char* c = text; *c; ++c) {
+    if (*c != '%') {
+      escaped += *c;
+      continue;
+    }
+    const char* end = c + 1;
+    while (std::isdigit(static_cast<unsigned char>(*end))) ++end;
+    if (*end == '%') {
+      escaped.append(c, end + 1);
+      c = end;
+    } else {
+      escaped += "%%";
+    }
+  }
+  return escaped;
 }
 
+// Raising an error must never raise another: a format that cannot be parsed
+// is read again with its stray '%' made literal, and when even that fails it
+// is taken as plain text with no placeholder. Either way the format is never
+// fed behind the caller's back, so feeding and rendering cannot fail.
 boost::format MakeFormat(const char* text) {
   try {
-    boost::format f(text);
-    return f;
+    return boost::format(text);
   } catch (const boost::io::format_error&) {
-    boost::format f("%1%");
-    return f % text;
   }
+  try {
+    return boost::format(EscapeStrayPercents(text));
+  } catch (const boost::io::format_error&) {
+  }
+  std::string literal;
+  for (const char* c = text; *c; ++c) literal += *c == '%' ? "%%" : std::string(1, *c);
+  return boost::format(literal);
 }
 
 }  // namespace
@@ -26,7 +51,7 @@ ExTraceable::ExTraceable(const char* codeName, const char* messageFormat)
     : std::runtime_error(codeName),
       code_(codeName),
       format_(MakeFormat(messageFormat)),
-      expected_(ExpectedArgs(format_)) {
+      expected_(format_.expected_args()) {
   // Too few arguments must not make rendering throw: missing ones stay empty.
   format_.exceptions(boost::io::all_error_bits ^ boost::io::too_few_args_bit);
 }

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -150,7 +151,12 @@ void CloseFrom3() {
 }
 
 [[noreturn]] void RunChild(int in, int out, int err, const std::string& path, const ArgList& args, unsigned uid,
-                           const std::map<std::string, std::string>& env) {
+                           const std::map<std::string, std::string>& env, pid_t parent) {
+  // A child never outlives this process: killed half way through an import,
+  // a tar left running would go on writing. SIGTERM rather than SIGKILL, so
+  // that a child running children of its own (the joining script) can end
+  // them too. A parent already gone before this line is seen by getppid.
+  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(1);
   try {
     in = AboveStandard(in);
     out = AboveStandard(out);
@@ -246,9 +252,10 @@ pid_t forkExecvPipes(int in, int out, int err, const std::string& path, const Ar
   // Output the parent has buffered must not be written a second time by the child.
   std::fflush(stdout);
   std::fflush(stderr);
+  const pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid < 0) ovrin::throwSystemError("forkExecvPipes: fork() failed", errno);
-  if (pid == 0) RunChild(in, out, err, path, args, uid, env);
+  if (pid == 0) RunChild(in, out, err, path, args, uid, env, parent);
   return pid;
 }
 

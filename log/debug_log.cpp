@@ -1,10 +1,7 @@
 #include "log/debug_log.h"
 
-#include <fstream>
-#include <sstream>
-
-#include <unistd.h>
 #include <cstdlib>
+#include <memory>
 
 #include <log4cpp/Appender.hh>
 #include <log4cpp/Category.hh>
@@ -26,14 +23,29 @@ log4cpp::Category& Logger() {
   return logger;
 }
 
-// Replaces every ${NAME} of the variables in `text`.
-std::string ExpandVariables(std::string text, const std::string& name, const std::string& value) {
-  const std::string token = "${" + name + "}";
-  for (size_t pos = text.find(token); pos != std::string::npos; pos = text.find(token, pos + value.size())) {
-    text.replace(pos, token.size(), value);
+// Sets an environment variable for its lifetime and then puts back what was
+// there before, so that child processes never see it.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old) previous_.reset(new std::string(old));
+    ::setenv(name, value.c_str(), 1);
   }
-  return text;
-}
+  ~ScopedVariable() {
+    if (previous_) {
+      ::setenv(name_, previous_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::unique_ptr<std::string> previous_;
+};
 
 }  // namespace
 
@@ -46,30 +58,13 @@ void Log4cppDebugLog::log(const ExTraceable& e) { log(formatPlainTextMessage(e))
 void initializeLog4Cpp(bool debug) {
   const std::string logFile = theSession->getLogFileName();
   if (log4cppInitialized) return;
-  // The stock configurator has no variable map: the properties text is read,
-  // LOG_FILE_NAME expanded, and the result handed to the configurator.
-  const std::string propertiesPath = files::getTavLogConfigFileName();
-  std::ifstream in(propertiesPath, std::ios::binary);
-  if (!in) {
-    throw log4cpp::ConfigureFailure("File " + propertiesPath + " does not exist");
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string expanded = ExpandVariables(text.str(), "LOG_FILE_NAME", logFile);
-  // The configurator reads only named files: hand it a private expanded copy.
-  char name[] = "/tmp/dumpkeep_log4cpp_XXXXXX";
-  int fd = mkstemp(name);
-  if (fd < 0) throw log4cpp::ConfigureFailure("Unable to expand " + propertiesPath);
-  bool written = ::write(fd, expanded.data(), expanded.size()) == static_cast<ssize_t>(expanded.size());
-  ::close(fd);
-  try {
-    if (!written) throw log4cpp::ConfigureFailure("Unable to expand " + propertiesPath);
-    log4cpp::PropertyConfigurator::configure(name);
-  } catch (...) {
-    ::unlink(name);
-    throw;
-  }
-  ::unlink(name);
+  // The stock configurator has no variable map, but it takes the value of
+  // ${NAME} from the environment after it has split the text into lines,
+  // stripped comments and trimmed blanks. So the session path reaches the
+  // appenders byte for byte: a '#', a newline or a "${...}" in it is never
+  // read as properties text, as it would be if it were pasted in.
+  ScopedVariable variable("LOG_FILE_NAME", logFile);
+  log4cpp::PropertyConfigurator::configure(files::getTavLogConfigFileName());
   if (!debug) {
     log4cpp::Category& root = log4cpp::Category::getRoot();
     if (log4cpp::Appender* a2 = root.getAppender("A2")) root.removeAppender(a2);

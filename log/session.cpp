@@ -60,11 +60,20 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 SessionFiles::SessionFiles(const std::string& path) : dir_(path) {
-  const gid_t group = static_cast<gid_t>(get_user_id("ovradm"));
-  if (!Exists(path)) make_dir(path, 0, group, 0750);
+  // The group is looked up only when a directory is to be made, and once: on
+  // a host without the account the look-up writes a console message, which
+  // must not precede the result of a run that finds its session in place.
+  bool lookedUp = false;
+  gid_t ovradm = 0;
+  auto group = [&] {
+    if (!lookedUp) ovradm = static_cast<gid_t>(get_user_id("ovradm"));
+    lookedUp = true;
+    return ovradm;
+  };
+  if (!Exists(path)) make_dir(path, 0, group(), 0750);
   if (!IsDirectory(path)) throw OVRIN_ERROR(UnableToCreateSession) % "Unable to create session directory";
   const std::string archives = (boost::filesystem::path(path) / "archives").string();
-  if (!Exists(archives)) make_dir(archives, 0, group, 0750);
+  if (!Exists(archives)) make_dir(archives, 0, group(), 0750);
   if (!IsDirectory(archives)) {
     throw OVRIN_ERROR(UnableToCreateSession) % "Unable to create session archives directory";
   }

@@ -2,12 +2,16 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <boost/filesystem.hpp>
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
 #include "repository/naming.h"
 #include "repository/repository.h"
+#include "transport/local_files.h"
 #include "util/strings.h"
 
 namespace fs = boost::filesystem;
@@ -45,11 +49,14 @@ std::string PerlList(const std::vector<std::string>& words) {
 // tar that stops reading early (it found what it was asked for, or it failed)
 // closes the pipe; its exit status then tells which.
 std::string JoiningScript(const std::vector<std::string>& parts, const std::vector<std::string>& tarWords) {
+  // The script removes its own file first: a run killed later leaves none.
   return "use strict;\nuse warnings;\n"
+         "unlink($0);\n"
          "my @parts = " + PerlList(parts) + ";\n"
          "my @tar = " + PerlList(tarWords) + ";\n"
          "$SIG{PIPE} = 'IGNORE';\n"
-         "open(my $to, '|-', @tar) or die \"unable to start $tar[0]: $!\\n\";\n"
+         "my $child = open(my $to, '|-', @tar) or die \"unable to start $tar[0]: $!\\n\";\n"
+         "$SIG{TERM} = sub { kill('KILL', $child); exit(143); };\n"
          "binmode($to);\n"
          "PART: for my $part (@parts) {\n"
          "  open(my $from, '<', $part) or die \"unable to open $part: $!\\n\";\n"
@@ -175,6 +182,7 @@ void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string
   args.push_back("--exclude=*/*");
   if (!pattern.empty()) {
     args.push_back("--wildcards");
+    args.push_back("--");
     args.push_back(pattern);
   }
   ExtractQuietly(parts, args, files);
@@ -185,6 +193,7 @@ void ExtractArchiveMember(const std::vector<std::string>& parts, const std::stri
   std::vector<std::string> args = ExtractArgs(dir);
   args.push_back("--no-wildcards");
   args.push_back("--occurrence=1");
+  args.push_back("--");  // a member name may begin with '-'
   args.push_back(name);
   ExtractQuietly(parts, args, files);
 }
@@ -193,6 +202,7 @@ void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::stri
                           std::vector<std::string>& files) {
   std::vector<std::string> args = ExtractArgs(dir);
   args.push_back("--wildcards");
+  args.push_back("--");
   args.push_back(subDir + "/*");
   ExtractQuietly(parts, args, files);
 }
@@ -200,6 +210,14 @@ void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::stri
 tLogExecCmd SendFilesToTar(tLogExecCmd& tar, const std::vector<std::string>& parts,
                            const std::vector<std::string>& tarArgs, std::vector<TempFileGuard>& guards) {
   if (parts.empty()) throw OVRIN_ERROR(tRepository::ArchiverError) % "no files to extract";
+  // A part that is there but no regular file (a FIFO, say) would block the
+  // reader; a missing one is the joining script's to report.
+  for (size_t i = 1; i < parts.size(); ++i) {
+    struct stat st;
+    if (::stat(parts[i].c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw OVRIN_EXCEPTION(RepositoryException, "File has wrong format", 2);
+    }
+  }
   std::vector<std::string> tarWords = {TAR_UTIL};
   if (IsGzipped(parts[0])) {
     tar << "-z";
@@ -279,7 +297,13 @@ bool HasZipFormat(std::istream& in) {
 
 bool IsGzipped(const std::string& path) {
   LogVerboseMsg("Check file " + path + " is gzipped");
-  std::ifstream in(path.c_str(), std::ios::binary);
+  // Only a regular file is opened: a FIFO would block the open itself.
+  const int fd = OpenRegularFile(path);
+  std::ifstream in;
+  if (fd >= 0) {
+    ::close(fd);
+    in.open(path.c_str(), std::ios::binary);
+  }
   if (in.is_open()) {
     if (HasGzipFormat(in)) {
       LogVerboseMsg("File is gzipped");

@@ -10,6 +10,7 @@
 #include <boost/regex.hpp>
 
 #include "log/debug_log.h"
+#include "repository/import_staging.h"
 #include "repository/naming.h"
 #include "repository/repository.h"
 #include "util/strings.h"
@@ -116,6 +117,8 @@ void tRepository::BackupsList(const std::string& type, const std::string& guid, 
       const std::string sidecar = JoinPath(sidecars, name);
       try {
         if (entry.kind == EntryKind::File) continue;
+        // The staging area of imports sits among the server's sidecars.
+        if (JoinPath(sidecars, name) == STAGING_AREA) continue;
         if (entry.kind == EntryKind::Unknown && !transport->IsDirExist(sidecar)) continue;
         std::vector<std::string> statuses;
         BackupInfoUtil info = GetInitialBackupInfo(sidecar, &statuses);
@@ -160,6 +163,9 @@ int64_t tRepository::GetDiskUsage(const std::string& type, const std::string& gu
 
 BackupInfo tRepository::GetBackupInfo(const std::string& infoXmlPath, bool skipSignCheck) {
   LogStep(logPrefix + "Get backup info from " + infoXmlPath);
+  // Validation records its verdict beside the dump: nothing may be read or
+  // written outside the repository.
+  RejectParentReference(infoXmlPath);
   BackupInfoUtil info = GetInitialBackupInfo(GetDiscoveredDir(infoXmlPath));
   SetBackupNameFromPath(infoXmlPath, info);
   ReadPropsFromXml(*transport, infoXmlPath, info.description);
@@ -225,6 +231,7 @@ void tRepository::PackedBackupsList(const std::string& dir, const std::string& m
 
 BackupInfo tRepository::GetPackedBackupInfo(const std::string& path) {
   LogStep(logPrefix + "Get packed backup info from file " + path);
+  RejectParentReference(path);
   std::vector<FileInfo> entries;
   transport->ListDirEx(PathBranch(path), entries);
   const std::string leaf = PathLeaf(path);

@@ -34,11 +34,6 @@ bool IsPartOfAnotherBackup(tRepositoryTransport& transport, const std::string& d
   }
 }
 
-void RejectParentReference(const std::string& path) {
-  if (HasParentReference(path))
-    throw OVRIN_EXCEPTION(RepositoryException, "file name '" + path + "' has wrong format", 2);
-}
-
 }  // namespace
 
 std::vector<tRepository::PlannedDeletion> tRepository::PlanBackupDeletions(const std::vector<std::string>& infoPaths) {

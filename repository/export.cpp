@@ -22,7 +22,8 @@
 #include "repository/packed_files.h"
 #include "repository/repository.h"
 #include "transport/ftp_transport.h"
-#include "transport/local_transport.h"
+#include "transport/local_files.h"
+#include "transport/storage_lock.h"
 #include "util/strings.h"
 #include "util/temp_files.h"
 
@@ -38,11 +39,6 @@ namespace {
 const size_t JOIN_BLOCK_SIZE = 128 << 10;
 // The most one kernel copy call is asked to move.
 const size_t KERNEL_COPY_CHUNK = 1 << 30;
-
-void RejectParentReference(const std::string& path) {
-  if (HasParentReference(path))
-    throw OVRIN_EXCEPTION(RepositoryException, "file name '" + path + "' has wrong format", 2);
-}
 
 std::string Join(const std::vector<std::string>& items, const std::string& separator) {
   std::string joined;
@@ -68,10 +64,12 @@ class tJoinTarget {
       fs::create_directory(dir);
       createdDir = dir;
     }
-    tempPath = TAV_getTempFileName(dir.empty() ? "." : dir, "." + PathLeaf(target) + ".join");
+    RemoveAbandoned(dir.empty() ? "." : dir, PathLeaf(target));
+    tempPath = TAV_getTempFileName(dir.empty() ? "." : dir, TempPrefix(PathLeaf(target)));
     // Not O_APPEND: the kernel copy refuses such files, and nobody else writes here.
     fd = ::open(tempPath.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw OutputStreamException();
+    // Locked while the join runs: an unlocked temporary file is a killed join's.
+    if (fd < 0 || !FlockExclusive(fd, false)) throw OutputStreamException();
     // The temporary file is private; the joined file gets the usual permissions.
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -125,6 +123,31 @@ class tJoinTarget {
   }
 
  private:
+  static std::string TempPrefix(const std::string& leaf) { return "." + leaf + ".join"; }
+
+  // Removes the temporary files of killed joins to the same name in `dir`:
+  // those that nobody holds locked. Failures are logged.
+  static void RemoveAbandoned(const std::string& dir, const std::string& leaf) {
+    const std::string prefix = TempPrefix(leaf);
+    boost::system::error_code ec;
+    std::vector<fs::path> candidates;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      // mkstemp adds six characters to the prefix.
+      if (BeginsWith(name, prefix) && name.size() == prefix.size() + 6) candidates.push_back(it->path());
+    }
+    for (const fs::path& candidate : candidates) {
+      const int held = ::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (held < 0) continue;
+      struct stat st;
+      if (::fstat(held, &st) == 0 && S_ISREG(st.st_mode) && FlockExclusive(held, false)) {
+        LogMsg("Removing " + candidate.string() + " left by an interrupted join");
+        if (::unlink(candidate.c_str()) != 0) LogError("Unable to remove " + candidate.string());
+      }
+      ::close(held);
+    }
+  }
+
   std::string target;
   std::string tempPath;
   std::string createdDir;
@@ -152,9 +175,9 @@ bool IsWriteSideError(int error) { return error == ENOSPC || error == EDQUOT || 
 // Appends a local file to the target: by the kernel where it can copy between
 // the two files, else through `buffer`.
 void CopyLocalPart(const std::string& path, tJoinTarget& target, std::vector<char>& buffer) {
-  tFdGuard in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) throw InputStreamException();
+  // Never a blocking open: a FIFO in place of a part is refused at once.
+  tFdGuard in(OpenRegularFile(path));
+  if (in.Get() < 0) throw InputStreamException();
   bool kernelCopy = true;
   for (;;) {
     if (kernelCopy) {
@@ -203,8 +226,8 @@ void CopyStreamedPart(tRepositoryTransport& transport, const std::string& part, 
 // download a copy).
 void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTarget& target,
               std::vector<char>& buffer) {
-  if (dynamic_cast<tRepositoryLocal*>(&transport)) {
-    std::string path;
+  std::string path;
+  if (transport.GetLocalPath(part, path)) {
     try {
       path = transport.GetLocalFile(part);
     } catch (const TransportException&) {
@@ -305,7 +328,8 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
     // One local file bound for an FTP storage is uploaded as it is: joining
     // it into the receiving directory first would write every byte twice.
     tRepositoryFtp* ftp = dynamic_cast<tRepositoryFtp*>(destination.transport);
-    if (ftp && parts.size() == 1 && dynamic_cast<tRepositoryLocal*>(transport) &&
+    std::string sourcePath;
+    if (ftp && parts.size() == 1 && transport->GetLocalPath(parts.front(), sourcePath) &&
         destinationPath.find('/') == std::string::npos) {
       std::string path;
       try {
@@ -313,7 +337,9 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
       } catch (const TransportException&) {
         throw InputStreamException();
       }
-      if (!fs::is_regular_file(path)) throw InputStreamException();
+      const int regular = OpenRegularFile(path);
+      if (regular < 0) throw InputStreamException();
+      ::close(regular);
       ftp->PutFile(path, destinationPath);
       return;
     }

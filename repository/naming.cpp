@@ -215,13 +215,18 @@ bool HasParentReference(const std::string& path) {
   return std::find(parts.begin(), parts.end(), "..") != parts.end();
 }
 
+void RejectParentReference(const std::string& path) {
+  if (HasParentReference(path)) {
+    throw OVRIN_EXCEPTION(RepositoryException, "file name '" + path + "' has wrong format", 2);
+  }
+}
+
 // --- Directory searches -------------------------------------------------------------
 
 void SearchObjectDirs(tRepositoryTransport& transport, const std::string& type,
                       const std::vector<std::string>& objectIds, std::vector<std::string>& found,
                       const std::string& dir, int depth) {
   LogVerboseMsg("Search object dirs");
-  const std::vector<std::string> searchDirs = GetObjectTypeSearchDirs(type);
   if (!transport.IsDirExist(dir)) return;
   const bool isServer = type == "server";
   if (isServer) {
@@ -230,8 +235,16 @@ void SearchObjectDirs(tRepositoryTransport& transport, const std::string& type,
   }
   std::vector<std::string> entries;
   transport.ListDir(dir, entries);
+  // The type is looked up when the walk meets an entry: a type outside the
+  // table finds nothing in an empty tree rather than failing there.
+  std::vector<std::string> searchDirs;
+  bool typeLookedUp = isServer;
   for (const std::string& entry : entries) {
     if (entry == DISCOVERED) continue;
+    if (!typeLookedUp) {
+      searchDirs = GetObjectTypeSearchDirs(type);
+      typeLookedUp = true;
+    }
     const std::string child = JoinPath(dir, entry);
     bool isSearchDir = std::find(searchDirs.begin(), searchDirs.end(), entry) != searchDirs.end();
     if (isServer || !isSearchDir) {

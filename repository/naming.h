@@ -54,6 +54,9 @@ std::vector<std::string> SortPaths(std::vector<std::string> paths);
 // True when a '/'-separated component of `path` is "..": such a path could
 // leave the repository root.
 bool HasParentReference(const std::string& path);
+// Raises RepositoryException status 2 "file name 'P' has wrong format" when a
+// component of `path` is "..": such a path could lead out of the repository.
+void RejectParentReference(const std::string& path);
 
 // Directory searches.
 void SearchObjectDirs(tRepositoryTransport& transport, const std::string& type,

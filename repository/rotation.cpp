@@ -3,11 +3,14 @@
 // stamps as text sorts the series from oldest to newest.
 #include <algorithm>
 #include <list>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
+#include "repository/catalogue.h"
 #include "repository/naming.h"
 #include "repository/repository.h"
 #include "util/strings.h"
@@ -41,11 +44,6 @@ size_t CountGroups(const BackupList& list) {
     previous = &entry.stem;
   }
   return groups;
-}
-
-void RejectParentReference(const std::string& path) {
-  if (HasParentReference(path))
-    throw OVRIN_EXCEPTION(RepositoryException, "file name '" + path + "' has wrong format", 2);
 }
 
 }  // namespace
@@ -183,21 +181,35 @@ void tRepository::RotateStructuredBackup(const std::string& ownerGuid, const std
     doomed.push_back(JoinPath(dir, backups.front().file));
     backups.pop_front();
   }
-  const std::vector<PlannedDeletion> plans = PlanBackupDeletions(doomed);
-  for (const PlannedDeletion& plan : plans) {
-    const std::string& path = plan.infoPath;
-    LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
-    try {
-      DeletePlannedBackup(plan);
-    } catch (const ExTraceable& e) {
-      LogMsg(e);
-      LogMsg(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to errors above");
-      throw;
-    } catch (...) {
-      LogError(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to unknown error");
-      throw;
+  // Dumps of one directory, prefix and label match the same descriptors and
+  // sidecars, and each deletion takes the first sidecar that is left. So they
+  // are planned in rounds that hold at most one of them, each round after the
+  // one before has been deleted: the rotation then removes exactly what
+  // deleting the dumps one after another removes.
+  for (size_t begin = 0; begin < doomed.size();) {
+    std::set<std::pair<std::string, std::string>> keys;
+    size_t end = begin;
+    while (end < doomed.size() && keys.insert({GetDumpPrefix(doomed[end]), GetInfoXmlsLabel(doomed[end])}).second) {
+      ++end;
     }
-    LogMsg(logPrefix + "Rotation:The backup '" + path + "'have been remove");
+    const std::vector<PlannedDeletion> plans =
+        PlanBackupDeletions(std::vector<std::string>(doomed.begin() + begin, doomed.begin() + end));
+    begin = end;
+    for (const PlannedDeletion& plan : plans) {
+      const std::string& path = plan.infoPath;
+      LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
+      try {
+        DeletePlannedBackup(plan);
+      } catch (const ExTraceable& e) {
+        LogMsg(e);
+        LogMsg(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to errors above");
+        throw;
+      } catch (...) {
+        LogError(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to unknown error");
+        throw;
+      }
+      LogMsg(logPrefix + "Rotation:The backup '" + path + "'have been remove");
+    }
   }
   LogStep(logPrefix + "Rotate structured backups is finished for owner " + ownerGuid);
 }

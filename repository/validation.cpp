@@ -23,15 +23,10 @@ bool Contains(const std::vector<std::string>& items, const std::string& item) {
 // A descriptor comes with the dump and may have been crafted: a location that
 // climbs out of the descriptor's directory cannot belong to the dump, so it
 // fails the content check without the storage being asked about it.
-bool LeavesDumpDir(const std::string& path) {
-  std::vector<std::string> parts;
-  Split(path, parts, "/\\");
-  return std::find(parts.begin(), parts.end(), "..") != parts.end();
-}
-
 bool LocationLeavesDumpDir(const Cid& location) {
-  if (LeavesDumpDir(location.path)) return true;
-  return std::any_of(location.contentFiles.begin(), location.contentFiles.end(), LeavesDumpDir);
+  if (HasParentReference(location.path)) return true;
+  return std::any_of(location.contentFiles.begin(), location.contentFiles.end(),
+                     [](const std::string& file) { return HasParentReference(file); });
 }
 
 ValidationResult Result(BackupStatus status) {

@@ -90,4 +90,18 @@ tavrepo_int64_t tRepositoryTransportChroot::GetFileSize(const std::string& name)
   return inner->GetFileSize(GetRealPath(name));
 }
 
+bool tRepositoryTransportChroot::GetLocalPath(const std::string& name, std::string& path) {
+  return inner->GetLocalPath(GetRealPath(name), path);
+}
+
+bool tRepositoryTransportChroot::PlaceFile(const std::string& localPath, const std::string& name) {
+  return inner->PlaceFile(localPath, GetRealPath(name));
+}
+
+void tRepositoryTransportChroot::DeleteEmptyDir(const std::string& name) {
+  inner->DeleteEmptyDir(GetRealPath(name));
+}
+
+std::unique_ptr<tStorageLock> tRepositoryTransportChroot::LockWriters() { return inner->LockWriters(); }
+
 }  // namespace ovrin

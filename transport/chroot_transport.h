@@ -47,6 +47,11 @@ class tRepositoryTransportChroot : public tRepositoryTransport {
   std::string GetLocalFile(const std::string& name) override;
   std::string GetLocalDirFiles(const std::string& name, const std::vector<std::string>* files) override;
   tavrepo_int64_t GetFileSize(const std::string& name) override;
+  bool GetLocalPath(const std::string& name, std::string& path) override;
+  bool PlaceFile(const std::string& localPath, const std::string& name) override;
+  void DeleteEmptyDir(const std::string& name) override;
+  // The inner storage's lock: a sub-tree shares its storage's writers.
+  std::unique_ptr<tStorageLock> LockWriters() override;
 
  private:
   friend class tRepositoryTransport;

@@ -53,16 +53,16 @@ void tFilesTransaction::Commit() {
 
 void tFilesTransaction::Rollback() {
   RequireStarted();
-  // Files first, then directories parent before child: with the local
-  // transport a parent's removal takes its children, whose own removal then
-  // finds nothing and succeeds.
+  // Files first, then directories children first, each removed only when
+  // it is empty: whatever another writer put into a directory this change
+  // created stays, and so does the directory.
   std::vector<std::string> files;
   std::vector<std::string> dirs;
   files.swap(createdFiles);
   dirs.swap(createdDirs);
   state = 0;
   for (const std::string& name : files) UndoStep([&] { transport->Delete(name); });
-  for (const std::string& name : dirs) UndoStep([&] { transport->DeleteDir(name); });
+  for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) UndoStep([&] { transport->DeleteEmptyDir(*it); });
 }
 
 void tFilesTransaction::RequireStarted() const {

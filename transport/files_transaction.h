@@ -28,7 +28,8 @@ class tFilesTransaction {
   void AddCreatedDir(const std::string& name);
   // Forgets what was recorded, touching nothing; "transaction not started" when idle.
   void Commit();
-  // Deletes the recorded files, then the directories, each in recording order.
+  // Deletes the recorded files in recording order, then removes the recorded
+  // directories that are empty, last recorded first; never recursively.
   // A failed deletion is logged and skipped; always ends idle with empty lists.
   // "transaction not started" when idle.
   void Rollback();

@@ -1,5 +1,9 @@
 #include "transport/local_streams.h"
 
+#include <unistd.h>
+
+#include "transport/local_files.h"
+
 namespace ovrin {
 
 tLocalInStream::~tLocalInStream() {
@@ -11,6 +15,14 @@ void tLocalInStream::close() {
 }
 
 void tLocalInStream::open() {
+  // Only a regular file is opened: a FIFO or a device would block the
+  // reader or never end.
+  const int probe = OpenRegularFile(path);
+  if (probe < 0) {
+    setstate(std::ios_base::failbit);
+    return;
+  }
+  ::close(probe);
   if (rdbuf()->open(path, std::ios_base::in | std::ios_base::binary)) {
     clear();
   } else {

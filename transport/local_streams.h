@@ -16,7 +16,8 @@ class tLocalInStream : public irepostream {
   ~tLocalInStream() override;
   // Sets failbit when closing fails.
   void close() override;
-  // Opens for binary reading; failure sets failbit, success clears the state.
+  // Opens for binary reading; failure (also for anything but a regular
+  // file, which is never opened) sets failbit, success clears the state.
   void open() override;
   bool is_open() override;
 

@@ -5,12 +5,16 @@
 #include <memory>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/filesystem.hpp>
 
 #include "log/debug_log.h"
+#include "errors/system_error.h"
 #include "transport/failure_wrap.h"
+#include "transport/local_files.h"
 #include "transport/local_streams.h"
 #include "util/strings.h"
 
@@ -148,6 +152,10 @@ void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& 
         LogError("Unable to get size of file: " + it->path().string() + ": " + std::strerror(errno));
         continue;
       }
+      if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+        LogMsg("Transport: Skip " + it->path().string() + ": neither a file nor a directory");
+        continue;
+      }
       FileInfo info;
       info.SetDateTime(st.st_mtime);
       info.size = S_ISDIR(st.st_mode) ? 0 : static_cast<tavrepo_int64_t>(st.st_size);
@@ -163,8 +171,7 @@ void tRepositoryLocal::ListDirEx(const std::string& dir, std::vector<FileInfo>& 
 bool tRepositoryLocal::IsExist(const std::string& name) {
   LogMsg("Transport: Check exist file " + name);
   return WrapFailures("Unable to check file " + name + ": ", [&] {
-    fs::file_status st = fs::status(GetFullPath(name));
-    return fs::exists(st) && !fs::is_directory(st);
+    return fs::is_regular_file(fs::status(GetFullPath(name)));
   });
 }
 
@@ -205,5 +212,75 @@ tavrepo_int64_t tRepositoryLocal::GetFileSize(const std::string& name) {
     return 0;
   }
 }
+
+bool tRepositoryLocal::GetLocalPath(const std::string& name, std::string& path) {
+  path = GetFullPath(name);
+  return true;
+}
+
+namespace {
+
+// Copies the regular file `from` into `to`, which must not exist yet; false
+// when it does. A failed copy removes what it wrote.
+bool CopyIntoNewFile(const std::string& from, const std::string& to) {
+  const int in = OpenRegularFile(from);
+  if (in < 0) throwSystemError("unable to open " + from, errno);
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    if (error == EEXIST) return false;
+    throwSystemError("unable to create " + to, error);
+  }
+  char buffer[1 << 16];
+  int error = 0;
+  for (;;) {
+    ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < got && error == 0;) {
+      ssize_t written = ::write(out, buffer + done, static_cast<size_t>(got - done));
+      if (written < 0 && errno != EINTR) error = errno;
+      if (written > 0) done += written;
+    }
+    if (error != 0) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(to.c_str());
+    throwSystemError("unable to copy " + from + " to " + to, error);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool tRepositoryLocal::PlaceFile(const std::string& localPath, const std::string& name) {
+  LogMsg("Transport: Place file " + name);
+  return WrapFailures("Unable to place file " + name + ": ", [&] {
+    const std::string target = GetFullPath(name);
+    const int rc = RenameNoReplace(localPath, target);
+    if (rc == 0) return true;
+    if (rc == EEXIST) return false;
+    if (rc != EXDEV) throwSystemError("unable to rename " + localPath, rc);
+    if (!CopyIntoNewFile(localPath, target)) return false;
+    ::unlink(localPath.c_str());
+    return true;
+  });
+}
+
+void tRepositoryLocal::DeleteEmptyDir(const std::string& name) {
+  LogMsg("Transport: Delete empty dir " + name);
+  WrapFailures("Unable to delete dir " + name + ": ", [&] {
+    const std::string full = GetFullPath(name);
+    if (::rmdir(full.c_str()) != 0 && errno != ENOENT) throwSystemError("unable to remove " + full, errno);
+  });
+}
+
+std::unique_ptr<tStorageLock> tRepositoryLocal::LockWriters() { return tStorageLock::OnDirectory(url); }
 
 }  // namespace ovrin

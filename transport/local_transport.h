@@ -31,12 +31,14 @@ class tRepositoryLocal : public tRepositoryTransport {
   void DeleteDir(const std::string& name) override;
   // Status 1 "Dir is not exists DIR" when missing; nothing is appended on failure.
   void ListDir(const std::string& dir, std::vector<std::string>& names) override;
-  // As ListDir; an entry whose date or size cannot be read is logged and left out.
+  // As ListDir; an entry whose date or size cannot be read, and one that is
+  // neither a regular file nor a directory, is logged and left out.
   void ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) override;
   // As ListDir; the kinds come from the directory entries themselves, so no
   // entry is looked at (a link and a file system that gives no kinds: Unknown).
   void ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) override;
-  // False for directories and dangling symbolic links.
+  // True for a regular file (or a link to one); false for directories,
+  // dangling links, FIFOs, sockets and devices, which no dump consists of.
   bool IsExist(const std::string& name) override;
   bool IsDirExist(const std::string& name) override;
   // The root itself: whatever is placed there is already in the repository.
@@ -51,6 +53,17 @@ class tRepositoryLocal : public tRepositoryTransport {
   std::string GetLocalDirFiles(const std::string& name, const std::vector<std::string>* files) override;
   // 0 (logged) when the size cannot be read, e.g. for a directory or a missing name.
   tavrepo_int64_t GetFileSize(const std::string& name) override;
+
+  // The full path; always true.
+  bool GetLocalPath(const std::string& name, std::string& path) override;
+  // A rename that refuses to replace; across file systems a copy into a file
+  // that must not exist yet, then the local file is removed.
+  bool PlaceFile(const std::string& localPath, const std::string& name) override;
+  // rmdir: a missing directory is fine, a non-empty one raises.
+  void DeleteEmptyDir(const std::string& name) override;
+  // Locks the root directory itself, so every path that leads to it shares
+  // the lock. Raises when the root cannot be opened.
+  std::unique_ptr<tStorageLock> LockWriters() override;
 };
 
 }  // namespace ovrin

@@ -1,12 +1,16 @@
 #include "transport/transport.h"
 
+#include <cstdio>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 
 #include <curl/curl.h>
 
 #include "errors/system_error.h"
 #include "log/debug_log.h"
 #include "util/strings.h"
+#include "util/temp_files.h"
 
 namespace ovrin {
 
@@ -96,6 +100,34 @@ void tRepositoryTransport::Move(const std::string& src, tRepositoryTransport& ds
   LogMsg("Transport: Move from " + src + " to " + dstName);
   Copy(src, dst, dstName);
   Delete(src);
+}
+
+bool tRepositoryTransport::GetLocalPath(const std::string&, std::string&) { return false; }
+
+bool tRepositoryTransport::PlaceFile(const std::string& localPath, const std::string& name) {
+  LogMsg("Transport: Place file " + name);
+  if (IsExist(name) || IsDirExist(name)) return false;
+  std::ifstream in(localPath.c_str(), std::ios::binary);
+  if (!in.is_open()) throw OVRIN_ERROR(StreamError) % (localPath + ":\n" + InputStreamException().what());
+  PutFile(in, name);
+  in.close();
+  std::remove(localPath.c_str());
+  return true;
+}
+
+void tRepositoryTransport::DeleteEmptyDir(const std::string& name) { DeleteDir(name); }
+
+std::unique_ptr<tStorageLock> tRepositoryTransport::LockWriters() {
+  // FNV-1a of the URL: one short, stable file name per storage.
+  uint64_t hash = 1469598103934665603ULL;
+  for (unsigned char c : GetUrl()) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  std::ostringstream name;
+  name << GetTempDirectory() << "/dumpkeep_storage_" << std::hex << std::setw(16) << std::setfill('0') << hash
+       << ".lock";
+  return tStorageLock::OnFile(name.str());
 }
 
 int GetTransportStatus(const CurlException& e) {

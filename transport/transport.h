@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "errors/error_model.h"
 #include "errors/loggable_exceptions.h"
 #include "repository/backup_records.h"
+#include "transport/storage_lock.h"
 
 namespace ovrin {
 
@@ -64,7 +66,7 @@ class tRepositoryTransport {
   static const char* StreamError(bool codeName);          // "Stream error: %1%"
   static const char* PathIsAbsoluteError(bool codeName);  // "Path is absolute: %1%"
 
-  // Makes the transport for `url`: "ftp://..." an FTP transport, "local:PATH"
+  // Makes the transport for `url`: "ftp://..." or "ftps://..." an FTP transport, "local:PATH"
   // or anything else a local one. The caller owns the result. Nothing is
   // connected before Init. Raises std::out_of_range for an empty url.
   static tRepositoryTransport* Get(const std::string& url);
@@ -115,6 +117,28 @@ class tRepositoryTransport {
   virtual tavrepo_int64_t GetFileSize(const std::string& name) = 0;
   virtual const std::string& GetUrl() const { return url; }
 
+  // Capabilities that not every storage has; each states its answer where
+  // the storage lacks it, so no caller needs to know the storage's kind.
+
+  // True, with `path` set, when `name` is a path of this host's file system
+  // (a local directory storage); false, `path` untouched, for a remote one.
+  virtual bool GetLocalPath(const std::string& name, std::string& path);
+  // Moves the local file `localPath` into the storage as `name`, whose parent
+  // must exist. Never replaces an entry: false, with nothing changed, when one
+  // of that name exists. The local file is gone once this returns true.
+  // This default checks and then uploads, which a storage without a way to
+  // refuse replacement cannot do atomically.
+  virtual bool PlaceFile(const std::string& localPath, const std::string& name);
+  // Removes the directory `name` only when it is empty; a missing directory
+  // is fine, a non-empty one is left and raises TransportException. This
+  // default is DeleteDir, which must then refuse non-empty directories.
+  virtual void DeleteEmptyDir(const std::string& name);
+  // Waits until no other process of this host writes to this storage and
+  // holds that turn until the result is destroyed (or the process dies).
+  // This default locks a file in the temporary directory named after the
+  // storage's URL, so it orders the writers of one host only.
+  virtual std::unique_ptr<tStorageLock> LockWriters();
+
   // url + "/" + name without its leading '\\' and '/' characters.
   std::string GetFullPath(const std::string& name) const;
   // Calls CreateDir for every directory above `name`, top-most first.
@@ -127,7 +151,7 @@ class tRepositoryTransport {
 
 // --- Storage URLs -----------------------------------------------------------
 
-// The login of "ftp://login@host/path" (text before the last '@'), "" when none.
+// The login of "ftp://login@host/path" or "ftps://..." (text before the last '@'), "" when none.
 std::string GetUrlLogin(const std::string& url);
 // The URL without its login; "" when the URL ends with '@'.
 std::string GetUrlPlace(const std::string& url);

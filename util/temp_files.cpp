@@ -15,12 +15,13 @@
 
 namespace ovrin {
 
+std::string GetTempDirectory() {
+  const char* configured = ovrConfGet("DUMP_TMP_D");
+  return configured ? configured : files::getTmpDir();
+}
+
 std::string initTempName(const std::string& dir, const std::string& prefix) {
-  std::string name = dir;
-  if (name.empty()) {
-    const char* configured = ovrConfGet("DUMP_TMP_D");
-    name = configured ? configured : files::getTmpDir();
-  }
+  std::string name = dir.empty() ? GetTempDirectory() : dir;
   if (name.empty() || name.back() != '/') name += "/";
   return name + prefix + "XXXXXX";
 }

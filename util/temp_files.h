@@ -15,6 +15,8 @@ std::string TAV_makeTempFileDirectory(const std::string& dir, const std::string&
 // The template used by both: dir (or the temporary directory), "/", prefix, "XXXXXX".
 std::string initTempName(const std::string& dir, const std::string& prefix);
 
+// The temporary directory itself.
+std::string GetTempDirectory();
 // A new temporary file in the temporary directory; the caller owns it.
 std::string GetTempFilePath();
 // A new temporary directory in the temporary directory; the caller owns it.

@@ -1,6 +1,8 @@
 // The built binary run end to end on a sample installation.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
@@ -47,6 +49,7 @@ TEST_F(Cli, HelpWinsOverCommandsAndCreatesNoSession) {
                            "Get ftp repository files list. Avaiilable option --mask.\n\n"));
   EXPECT_NE(std::string::npos, r.out.find("\n\n--id=arg (=-1)" + std::string(17, ' ') + "  Database ID"));
   EXPECT_NE(std::string::npos, r.out.find("\n\n--name=arg (=)" + std::string(17, ' ') + "  Name of object.  Used"));
+  EXPECT_NE(std::string::npos, r.out.find("\n\n--mask=arg (=)" + std::string(17, ' ') + "  Regex to search"));
   EXPECT_NE(std::string::npos, r.out.find("\n\n--session-path=arg (=.)" + std::string(8, ' ') + "  Session path.\n\n"));
   EXPECT_NE(std::string::npos, r.out.find("\n\n--storage-structured" + std::string(11, ' ') + "  Used with"));
   EXPECT_EQ(std::string::npos, r.out.find("\n--export-dump-as-file"));
@@ -70,11 +73,62 @@ TEST_F(Cli, OptionErrorsAreReportedWithTheirExitCodes) {
     EXPECT_EQ(1, r.code) << args[0];
     EXPECT_EQ(0u, r.out.find("Error: ")) << r.out;
   }
+  // A bare word (a command without its dashes, a stray token after a flag)
+  // is refused before anything runs.
+  dktest::Shell("rm -rf '" + session() + "'");
+  for (auto args : std::vector<std::vector<std::string>>{{"get-dump-list"},
+                                                          {"--get-dumps-storage-credentials", "junk"},
+                                                          {"--storage-type", "local", "junk", "--help"}}) {
+    dktest::RunResult r = Run(args);
+    EXPECT_EQ(1, r.code) << args.back();
+    EXPECT_EQ("Error: too many positional options have been specified on the command line\n", r.out);
+    EXPECT_FALSE(dktest::Exists(session()));
+  }
 
   dktest::RunResult zero = Run({"--rotate-dump", "--dump-rotation", "0", "--guid", "g", "--dump-specification",
                                 "b_1001011200.tgz"});
   EXPECT_EQ("'dump-rotation' has unexpected value '0'\n", zero.out);
   EXPECT_EQ(1, zero.code);
+}
+
+// On a host without the "ovradm" account, the look-up of its group reports
+// that on the console: only a run that makes its session directories may do
+// so, and a run that finds them in place prints its result alone.
+TEST_F(Cli, AdministrativeAccountIsLookedUpOnlyToCreateTheSession) {
+  const std::string passwd = work / "passwd";
+  dktest::Shell("grep -v '^ovradm:' /etc/passwd > '" + passwd + "'");
+  auto runWithoutAccount = [&] {
+    return dktest::Run("unshare", {"-m", "/bin/sh", "-c", "mount --bind \"$0\" /etc/passwd && exec \"$@\"", passwd,
+                                   dktest::DumpkeepBinary(), "--get-dumps-storage-credentials",
+                                   "--session-path=" + session()},
+                       Env());
+  };
+  const std::string document =
+      "<dumps-storage-credentials>\n <root-dir>" + install.dumps() + "</root-dir>\n</dumps-storage-credentials>\n";
+  dktest::RunResult created = runWithoutAccount();
+  ASSERT_EQ(0, created.code) << created.err;
+  EXPECT_EQ(0u, created.out.find("Unable to find uid for user ovradm")) << created.out;
+  dktest::RunResult found = runWithoutAccount();
+  EXPECT_EQ(0, found.code) << found.err;
+  EXPECT_EQ(document, found.out);
+  EXPECT_EQ("", found.err);
+}
+
+// The session path reaches the log set-up as data: whatever bytes it holds,
+// the log is <path>/migration.log with its debug companion beside it.
+TEST_F(Cli, LogLiesInTheSessionWhateverItsPathHolds) {
+  for (const std::string name : {"s#x", "${HOME}", "nl\nlog4cpp.rootCategory=FATAL"}) {
+    dktest::TempDir dir;
+    const std::string path = dir / name;
+    dktest::RunResult r = RunDumpkeep({"--get-dumps-storage-credentials", "--debug", "--session-path", path}, Env());
+    EXPECT_EQ(0, r.code) << name;
+    std::vector<std::string> expected{name + "/", name + "/archives/", name + "/migration.log",
+                                      name + "/migration.log.debug"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, dktest::ListTree(dir.path())) << name;
+    EXPECT_NE(std::string::npos, dktest::ReadFile(path + "/migration.log").find("dumpkeep finished. Exit code: 0"))
+        << name;
+  }
 }
 
 TEST_F(Cli, CredentialsDocumentNamesTheLocalRoot) {

@@ -1,5 +1,5 @@
 // The built binary under faults: a full disk, two imports racing into one
-// repository, an import killed half way, and garbage where configuration
+// repository, dropped FTP transfers, and garbage where configuration
 // and descriptors should be. Each case checks what the fault leaves on disk.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -48,7 +48,7 @@ bool Crashed(const dktest::RunResult& r) {
 std::vector<std::string> StagingLeftovers(const std::vector<std::string>& tree) {
   std::vector<std::string> found;
   for (const std::string& path : tree) {
-    if (path.find(".unpack_") != std::string::npos) found.push_back(path);
+    if (path.find(".discovered/.import") != std::string::npos) found.push_back(path);
   }
   return found;
 }
@@ -148,36 +148,6 @@ TEST_F(Faults, RacingImportsOfOneArchiveLeaveOneCompleteDump) {
   EXPECT_EQ(std::vector<std::string>{}, StagingLeftovers(dktest::ListTree(install.dumps())));
 }
 
-TEST_F(Faults, ImportKilledHalfWayIsRepeatedCompletely) {
-  const dktest::ExportedDump dump = MakeArchive(work / "dump.tgz", 30 << 20, true);
-  // Started in the background and killed once its staging directory shows
-  // up (or after two seconds at most).
-  dktest::Shell("OVR_CONF_DIR='" + install.confDir() + "' '" + dktest::DumpkeepBinary() +
-                "' --import-file-as-dump --dump-file-specification '" + (work / "dump.tgz") + "' --session-path='" +
-                (work / "killed") + "' >/dev/null 2>&1 & pid=$!; i=0; "
-                "while [ $i -lt 200 ] && [ -z \"$(find '" + install.dumps() +
-                "' -name '.unpack_*' 2>/dev/null)\" ]; do sleep 0.01; i=$((i+1)); done; sleep 0.1; "
-                "kill -9 $pid; wait $pid; true");
-  const std::vector<std::string> remains = dktest::ListTree(install.dumps());
-  std::cout << "left by the killed import:";
-  for (const std::string& path : remains) std::cout << " " << path;
-  std::cout << "\n";
-
-  ASSERT_FALSE(StagingLeftovers(remains).empty()) << "the import was not killed while staging";
-  // What was staged is not in the repository yet: the listing does not see it.
-  dktest::RunResult listed = Run({"--get-dump-list", "--type", "client", "--guid", dump.guid, "--name", "c1"});
-  EXPECT_EQ(0, listed.code) << listed.out;
-  EXPECT_EQ(std::string::npos, listed.out.find(dump.Descriptor())) << listed.out;
-
-  // The next import takes the staging directory for the dead one it is and
-  // removes it.
-  dktest::RunResult again = Run({"--import-file-as-dump", "--dump-file-specification", work / "dump.tgz"});
-  EXPECT_FALSE(Crashed(again)) << again.err;
-  ASSERT_EQ(0, again.code) << again.out;
-  ExpectCompleteDump(install.dumps(), dump);
-  EXPECT_EQ(std::vector<std::string>{}, StagingLeftovers(dktest::ListTree(install.dumps())));
-}
-
 // A server that dies in the middle of a split download or of an import into
 // it (plain transfers cut short are covered with the other FTP failures).
 // The server's own disk keeps what it received before it died; the
@@ -220,15 +190,23 @@ TEST_F(Faults, DroppedFtpTransfersLeaveNothingPartial) {
     EXPECT_EQ(remains.end(), std::find(remains.begin(), remains.end(), "repo/clients/c1/backup_info_1001011200.xml"))
         << testing::PrintToString(remains);
 
-    // Once the server is back, the same import neither claims the dump
-    // exists nor passes the remains off as imported.
+    // The import left its journal on the server. Once the server is back,
+    // the next import from this host undoes the remains first and then
+    // imports the dump whole, leaving no journal behind.
+    EXPECT_NE(remains.end(), std::find_if(remains.begin(), remains.end(), [](const std::string& path) {
+                return path.find("repo/.discovered/.import/") == 0 && path.find(".journal") != std::string::npos;
+              })) << testing::PrintToString(remains);
     dktest::FtpServer again("normal", {user});
     dktest::Shell("cp -a '" + server.root() + "/repo' '" + again.root() + "/'");
     dktest::RunResult retry = Run({"--import-file-as-dump", "--dump-storage", url(again, "/repo"),
                                    "--dump-file-specification", work / name});
-    EXPECT_NE(0, retry.code) << retry.out;
-    EXPECT_NE(111, retry.code) << retry.out;
-    EXPECT_FALSE(dktest::Exists(again.root() + "/repo/clients/c1/backup_info_1001011200.xml"));
+    EXPECT_EQ(0, retry.code) << retry.out;
+    const std::vector<std::string> imported = dktest::ListTree(again.root() + "/repo");
+    EXPECT_EQ(imported.end(), std::find_if(imported.begin(), imported.end(), [](const std::string& path) {
+                return path.find(".import") != std::string::npos;
+              })) << testing::PrintToString(imported);
+    EXPECT_EQ(dktest::ReadFile(work / "content"),
+              dktest::ReadFile(again.root() + "/repo/clients/c1/backup_user_1001011200.tgz"));
   }
 }
 

@@ -90,16 +90,43 @@ TEST_F(LocalCommands, ListingsShowEachObjectItsOwnDumpsWithVerdicts) {
 }
 
 TEST_F(LocalCommands, EmptyRepositoryListsNothingAndCredentialsNameTheRoot) {
-  dktest::RunResult r = Run({"--get-dump-list", "--type", "server", "--guid", SERVER_GUID});
-  ASSERT_EQ(0, r.code);
-  EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dump-list/>\n", r.out);
-  r = Run({"--get-dumps-storage-credentials"});
+  // The object type is looked up only for the entries the walk meets.
+  for (const char* type : {"server", "mailbox"}) {
+    dktest::RunResult r = Run({"--get-dump-list", "--type", type, "--guid", SERVER_GUID});
+    ASSERT_EQ(0, r.code) << type << ": " << r.out;
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dump-list/>\n", r.out) << type;
+  }
+  dktest::RunResult r = Run({"--get-dumps-storage-credentials"});
   ASSERT_EQ(0, r.code);
   EXPECT_EQ("<dumps-storage-credentials>\n <root-dir>" + install.dumps() + "</root-dir>\n</dumps-storage-credentials>\n",
             r.out);
   r = Run({"--get-dumps-storage-credentials", "--storage-type", "Local"});
   EXPECT_EQ(1, r.code);
   EXPECT_EQ("'storage-type' has unexpected value 'Local'\n", r.out);
+}
+
+// A dump path that climbs out of the storage is refused before anything
+// there is read, or a verdict written beside it.
+TEST_F(LocalCommands, InfoCommandsRefuseDumpPathsLeavingTheStorage) {
+  const std::string outside = install.root() + "/outside";
+  dktest::MakeFixtureRepo(outside, R"({"dumps": [{"type": "client", "id": "c1", "label": "1001011200"}],
+      "exports": [{"name": "b_1001011200.tgz", "gzip": true,
+                   "dump": {"type": "client", "id": "c1", "label": "1001011200"}}]})");
+  const std::vector<std::string> before = dktest::ListTree(outside);
+  const std::string store = install.root() + "/store";
+  dktest::Shell("mkdir '" + store + "'");
+  const std::string dump = "../outside/clients/c1/backup_info_1001011200.xml";
+  const std::vector<std::vector<std::string>> runs = {
+      {"--get-dump-info", "--dump-file-specification", dump},
+      {"--get-dump-info", "--dump-storage", store, "--dump-file-specification", dump},
+      {"--get-ftp-dump-info", "--dump-storage", store, "--dump-file-specification", "../outside/b_1001011200.tgz"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    dktest::RunResult r = Run(args);
+    EXPECT_EQ(152, r.code) << args[0] << " " << args[2];
+    EXPECT_EQ("Repository error: file name '" + args.back() + "' has wrong format\n", r.out);
+  }
+  EXPECT_EQ(before, dktest::ListTree(outside));
 }
 
 TEST_F(LocalCommands, SignatureIsCheckedOnlyWithCheckSign) {

@@ -13,6 +13,25 @@ namespace {
 
 OVRIN_DEFINE_TAG(OuterTag, "OuterTag", "outer %1% and %2%")
 OVRIN_DEFINE_TAG(InnerTag, "InnerTag", "inner %1%")
+// Formats that the format library refuses to parse.
+OVRIN_DEFINE_TAG(TrailingPercent, "TrailingPercent", "%1% done 100%")
+OVRIN_DEFINE_TAG(LeadingPercent, "LeadingPercent", "50% of %1%")
+OVRIN_DEFINE_TAG(LonePercent, "LonePercent", "%")
+OVRIN_DEFINE_TAG(MixedDirectives, "MixedDirectives", "%1% as %s")
+OVRIN_DEFINE_TAG(ZeroPlaceholder, "ZeroPlaceholder", "%0% of %1%")
+
+// Raises the error of kind Tag fed with "x" and 2; any other exception that
+// escapes is reported in place of the message.
+template <ErrorTag Tag>
+std::string RaisedMessage() {
+  try {
+    throw Exc<Tag>(BOOST_CURRENT_FUNCTION, __FILE__, __LINE__) % "x" % 2;
+  } catch (const ExTraceable& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    return std::string("escaped: ") + e.what();
+  }
+}
 
 // Records every visitor call so the order of a walk can be checked.
 class RecordingVisitor : public ExInfoVisitor {
@@ -70,6 +89,13 @@ TEST(ErrorModel, ArgumentsBeyondThePlaceholdersAreAppendedNotFatal) {
   Exc<&OuterTag> missing("f", "./w.cpp", 1);
   missing % "only";
   EXPECT_STREQ("outer only and ", missing.what());
+
+  // A stray '%' is shown as written and raising never turns into another error.
+  EXPECT_EQ("x done 100% 2", RaisedMessage<&TrailingPercent>());
+  EXPECT_EQ("50% of x 2", RaisedMessage<&LeadingPercent>());
+  EXPECT_EQ("% x 2", RaisedMessage<&LonePercent>());
+  EXPECT_EQ("x as %s 2", RaisedMessage<&MixedDirectives>());
+  EXPECT_EQ("%0% of %1% x 2", RaisedMessage<&ZeroPlaceholder>());
 }
 
 TEST(ErrorModel, LoggableExceptionsAreNotTaggedErrorsButAreStdExceptions) {

@@ -261,7 +261,7 @@ TEST_F(Import, ExistingFilesSurviveAndFailuresRemoveOnlyWhatTheImportMade) {
   // the import is refused and the file stays as it was.
   WriteFile(Dumps("clients/c1/backup_user_1001011200.tgz"), "precious");
   const std::string name = Export(ExportedDump());
-  EXPECT_EQ("Repository error: file 'clients/c1/backup_user_1001011200.tgz' exists",
+  EXPECT_EQ("Repository error: file 'clients/c1/backup_user_1001011200.tgz' exists with other content",
             Fails<ovrin::RepositoryException>(name, 3));
   EXPECT_EQ("precious", ReadFile(Dumps("clients/c1/backup_user_1001011200.tgz")));
   ASSERT_EQ(0, std::remove(Dumps("clients/c1/backup_user_1001011200.tgz").c_str()));

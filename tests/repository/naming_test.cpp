@@ -200,6 +200,9 @@ TEST(NamingTest, ObjectDirectorySearch) {
   SearchObjectDirs(t, "client", {"c1"}, found, "missing", 0);
   EXPECT_TRUE(found.empty());
   EXPECT_THROW(SearchObjectDirs(t, "mailbox", {"c1"}, found, "", 0), RepositoryException);
+  // An empty directory gives the walk no entry to look the type up for.
+  SearchObjectDirs(t, "mailbox", {"c1"}, found, "clients/c2", 0);
+  EXPECT_TRUE(found.empty());
 }
 
 TEST(NamingTest, RepositoryIndexLookup) {

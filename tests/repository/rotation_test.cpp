@@ -200,14 +200,22 @@ TEST(RotationTest, StructuredSeriesRemovesWhatDeletingEachDumpRemoves) {
     MakeOwnedDump(r, "clients/c1", "0901011200", "g");
     r.Touch("clients/c1/backup_user_10010112000.tgz");
     r.Touch("clients/c1/backup_1001011200_x.tgz");
+    // A second dump of the oldest label and the same prefix: the two match
+    // the same descriptors and sidecars, and each deletion takes the first
+    // sidecar left, so both sidecars go.
+    r.Touch("backup_x_info_" + labels[0] + ".xml", "<info/>");
+    r.Touch(".discovered/backup_x_info_" + labels[0] + "/owner_g", "");
   };
   LocalRepo rotated, deleted;
   build(rotated);
   build(deleted);
 
-  rotated.repo->RotateStructuredBackup("g", "backup_info_1005011200.xml", 2);
+  // The series "backup_*" takes in both dumps of the oldest label.
+  rotated.repo->RotateStructuredBackup("g", "backup_1005011200.xml", 2);
+  deleted.repo->DeleteBackup("backup_x_info_" + labels[0] + ".xml");
   for (size_t i = 0; i < 3; ++i) deleted.repo->DeleteBackup("backup_info_" + labels[i] + ".xml");
   EXPECT_EQ(rotated.Tree(), deleted.Tree());
+  EXPECT_FALSE(rotated.Has(".discovered/backup_x_info_" + labels[0]));
 
   for (size_t i = 0; i < labels.size(); ++i) {
     const bool kept = i >= 3;

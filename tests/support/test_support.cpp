@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <cstdio>
+#include <functional>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -172,6 +175,23 @@ std::vector<std::string> ListTree(const std::string& dir) {
     result.push_back(rel);
   }
   std::sort(result.begin(), result.end());
+  return result;
+}
+
+std::vector<std::string> SnapshotTree(const std::string& dir) {
+  std::vector<std::string> result;
+  for (const std::string& rel : ListTree(dir)) {
+    struct stat st;
+    const std::string full = dir + "/" + rel;
+    if (::lstat(full.c_str(), &st) != 0) continue;
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode));
+    std::string line = rel + " mode=" + mode;
+    if (S_ISREG(st.st_mode)) {
+      line += " size=" + std::to_string(st.st_size) + " hash=" + std::to_string(std::hash<std::string>()(ReadFile(full)));
+    }
+    result.push_back(line);
+  }
   return result;
 }
 

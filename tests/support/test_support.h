@@ -65,6 +65,9 @@ void WriteFile(const std::string& path, const std::string& content);  // creates
 bool Exists(const std::string& path);                                 // lstat succeeds
 // Every path below `dir`, relative to it, sorted; directories end with '/'.
 std::vector<std::string> ListTree(const std::string& dir);
+// ListTree with each entry's mode, and each file's size and a hash of its
+// bytes: two equal snapshots mean nothing was added, removed or changed.
+std::vector<std::string> SnapshotTree(const std::string& dir);
 
 std::string SourceDir();  // the project's source tree
 std::string DumpkeepBinary();

@@ -57,16 +57,20 @@ TEST_F(FilesTransaction, RollbackGoesOnAfterAFailedDeletion) {
   dktest::WriteFile(dir / "busy/inside", "x");  // Delete refuses a non-empty directory
   dktest::WriteFile(dir / "one.tar", "1");
   dktest::WriteFile(dir / "two.tar", "2");
-  dktest::WriteFile(dir / "d/e/f", "3");
+  dktest::WriteFile(dir / "d/e/f", "3");  // put there by another writer
+  dktest::WriteFile(dir / "g/h/i", "5");
   dktest::WriteFile(dir / "untracked", "4");
   transaction.Begin();
-  for (const char* name : {"busy", "one.tar", "two.tar", "two.tar"}) transaction.AddCreatedFile(name);
-  transaction.AddCreatedDir("d");
-  transaction.AddCreatedDir("d/e");  // already gone with its parent: not a failure
+  for (const char* name : {"busy", "one.tar", "two.tar", "two.tar", "g/h/i"}) transaction.AddCreatedFile(name);
+  // Parents are recorded before their children and must still go last.
+  for (const char* name : {"d", "d/e", "g", "g/h", "never made"}) transaction.AddCreatedDir(name);
   transaction.Rollback();
 
+  // Created directories go only when empty: the other writer's file stays,
+  // and so do the directories that lead to it.
   EXPECT_FALSE(transaction.IsStarted());
-  EXPECT_EQ((std::vector<std::string>{"busy/", "busy/inside", "untracked"}), dktest::ListTree(dir.path()));
+  EXPECT_EQ((std::vector<std::string>{"busy/", "busy/inside", "d/", "d/e/", "d/e/f", "untracked"}),
+            dktest::ListTree(dir.path()));
 }
 
 }  // namespace
