@@ -21,7 +21,6 @@
 #include "repository/naming.h"
 #include "repository/packed_files.h"
 #include "repository/repository.h"
-#include "transport/ftp_transport.h"
 #include "transport/local_files.h"
 #include "transport/storage_lock.h"
 #include "util/strings.h"
@@ -203,23 +202,6 @@ void CopyLocalPart(const std::string& path, tJoinTarget& target, std::vector<cha
   }
 }
 
-// Appends the whole of one part, read through the transport's stream, to the target.
-void CopyStreamedPart(tRepositoryTransport& transport, const std::string& part, tJoinTarget& target,
-                      std::vector<char>& buffer) {
-  std::unique_ptr<irepostream> in(transport.GetFile(part));
-  // A part that vanished since the listing opens as a failed stream.
-  if (!in || !*in) throw InputStreamException();
-  for (;;) {
-    in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const std::streamsize got = in->gcount();
-    if (got > 0) target.Write(buffer.data(), static_cast<size_t>(got));
-    if (in->bad()) throw InputStreamException();
-    if (in->eof()) break;
-    if (in->fail()) throw InputStreamException();
-  }
-  in->close();
-}
-
 // A part of a local storage is already a file of this host and is copied
 // directly, which keeps the join as fast as a plain concatenation; the parts
 // of other storages are streamed (asking them for a local file would first
@@ -234,11 +216,10 @@ void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTar
       throw InputStreamException();  // listed as a part, but no file (a directory, or gone)
     }
     CopyLocalPart(path, target, buffer);
-  } else if (tRepositoryFtp* ftp = dynamic_cast<tRepositoryFtp*>(&transport)) {
-    // Downloaded straight into the target: a local copy first would write every byte twice.
-    if (!ftp->DownloadInto(part, target.Fd())) throw OutputStreamException();
-  } else {
-    CopyStreamedPart(transport, part, target, buffer);
+  } else if (!transport.DownloadInto(part, target.Fd())) {
+    // A remote part goes straight into the target: a local copy first would
+    // write every byte twice.
+    throw OutputStreamException();
   }
 }
 
@@ -327,9 +308,9 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
 
     // One local file bound for an FTP storage is uploaded as it is: joining
     // it into the receiving directory first would write every byte twice.
-    tRepositoryFtp* ftp = dynamic_cast<tRepositoryFtp*>(destination.transport);
-    std::string sourcePath;
-    if (ftp && parts.size() == 1 && transport->GetLocalPath(parts.front(), sourcePath) &&
+    std::string sourcePath, destinationLocal;
+    const bool remoteDestination = !destination.transport->GetLocalPath(destinationPath, destinationLocal);
+    if (remoteDestination && parts.size() == 1 && transport->GetLocalPath(parts.front(), sourcePath) &&
         destinationPath.find('/') == std::string::npos) {
       std::string path;
       try {
@@ -340,7 +321,7 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
       const int regular = OpenRegularFile(path);
       if (regular < 0) throw InputStreamException();
       ::close(regular);
-      ftp->PutFile(path, destinationPath);
+      destination.transport->PutLocalFile(path, destinationPath);
       return;
     }
 

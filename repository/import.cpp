@@ -67,11 +67,12 @@ std::string ExtractDescriptor(const std::vector<std::string>& localParts, const 
     if (name.find('/') == std::string::npos && EndsWith(name, ".xml")) ++rootXmls[name];
   }
   // A name that needed escaping in the listing, or that is stored twice,
-  // takes a pass over the whole top level. tar fails when a pattern matches nothing, so an archive
-  // without a candidate is not asked.
+  // takes a pass over the whole top level. tar fails when a pattern matches
+  // nothing, so an archive without a candidate is not asked.
   std::vector<std::string> rootFiles;
-  if (rootXmls.size() == 1 && rootXmls.begin()->second == 1 && rootXmls.begin()->first.find('\\') == std::string::npos) {
-    ExtractArchiveMember(localParts, dir, rootXmls.begin()->first, rootFiles);
+  const auto only = rootXmls.begin();
+  if (rootXmls.size() == 1 && only->second == 1 && only->first.find('\\') == std::string::npos) {
+    ExtractArchiveMember(localParts, dir, only->first, rootFiles);
   } else if (!rootXmls.empty()) {
     ExtractArchiveRoot(localParts, dir, rootFiles, "*.xml");
   }
@@ -251,8 +252,8 @@ DumpImportResult tRepository::ImportFromRepo(tRepository& source, const std::str
   CheckStagedSidecars(tree, members, infoXml);
   CheckImportedFiles(infoXml, members, D_ITEM_STATUS, ignored);
   if (ReadDumpType(tree, infoXml) != dumpType || TargetDir(dumpType, members, infoXml) != targetDir) {
-    throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Archive " + fileSpec + " changed while it was read",
-                          2);
+    throw OVRIN_EXCEPTION(RepositoryException,
+                          "Dump has wrong format. Archive " + fileSpec + " changed while it was read", 2);
   }
 
   // 6. The plan: what is new, what is there already with the same bytes, and

@@ -20,6 +20,9 @@ namespace ovrin {
 namespace {
 
 const std::string JOURNAL_HEADER = "dumpkeep import journal 1";
+// The last line of a journal stored whole. Nothing is placed before the
+// journal is, so one without it names nothing that exists yet.
+const std::string JOURNAL_END = "end";
 const std::string JOURNAL_SUFFIX = ".journal";
 
 // This host's part of a journal's name: journals of other hosts sharing the
@@ -121,7 +124,7 @@ std::string tImportJournal::Text() const {
     if (!entry.identity.empty()) text += " " + Encode(entry.identity);
     text += "\n";
   }
-  return text;
+  return text + JOURNAL_END + "\n";
 }
 
 void tImportJournal::Write() {
@@ -140,10 +143,15 @@ void tImportJournal::Commit() {
 }
 
 std::string tImportJournal::LocalIdentity(const std::string& localPath) {
+  // A rename keeps all four; a file put in its place gets another inode, or
+  // the same one again with, almost surely, another size or time.
   struct stat st;
   if (::lstat(localPath.c_str(), &st) != 0) return "";
   return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
-         std::to_string(static_cast<unsigned long long>(st.st_ino));
+         std::to_string(static_cast<unsigned long long>(st.st_ino)) + ":" +
+         std::to_string(static_cast<long long>(st.st_size)) + ":" +
+         std::to_string(static_cast<long long>(st.st_mtim.tv_sec)) + "." +
+         std::to_string(static_cast<long long>(st.st_mtim.tv_nsec));
 }
 
 std::vector<tImportJournal::Entry> tImportJournal::Parse(const std::string& text) {
@@ -154,7 +162,11 @@ std::vector<tImportJournal::Entry> tImportJournal::Parse(const std::string& text
     LogError("Import journal without its header; nothing undone");
     return entries;
   }
-  for (size_t i = 1; i < lines.size(); ++i) {
+  if (lines.back() != JOURNAL_END) {
+    LogMsg("Import journal stored only in part: its import had placed nothing");
+    return entries;
+  }
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
     std::vector<std::string> words;
     Split(lines[i], words, " ");
     Entry entry;

@@ -40,7 +40,8 @@ class tImportJournal {
   // import is then undone like a failed one.
   void Commit();
 
-  // The identity of a local file as AddFile wants it: "device:inode".
+  // The identity of a local file as AddFile wants it: device, inode, size and
+  // modification time.
   static std::string LocalIdentity(const std::string& localPath);
   // Undoes every import this host left unfinished on `storage` and removes
   // their journals and staging directories. Call only while holding the

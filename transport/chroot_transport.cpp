@@ -98,6 +98,14 @@ bool tRepositoryTransportChroot::PlaceFile(const std::string& localPath, const s
   return inner->PlaceFile(localPath, GetRealPath(name));
 }
 
+void tRepositoryTransportChroot::PutLocalFile(const std::string& localPath, const std::string& name) {
+  inner->PutLocalFile(localPath, GetRealPath(name));
+}
+
+bool tRepositoryTransportChroot::DownloadInto(const std::string& name, int fd) {
+  return inner->DownloadInto(GetRealPath(name), fd);
+}
+
 void tRepositoryTransportChroot::DeleteEmptyDir(const std::string& name) {
   inner->DeleteEmptyDir(GetRealPath(name));
 }

@@ -49,6 +49,8 @@ class tRepositoryTransportChroot : public tRepositoryTransport {
   tavrepo_int64_t GetFileSize(const std::string& name) override;
   bool GetLocalPath(const std::string& name, std::string& path) override;
   bool PlaceFile(const std::string& localPath, const std::string& name) override;
+  void PutLocalFile(const std::string& localPath, const std::string& name) override;
+  bool DownloadInto(const std::string& name, int fd) override;
   void DeleteEmptyDir(const std::string& name) override;
   // The inner storage's lock: a sub-tree shares its storage's writers.
   std::unique_ptr<tStorageLock> LockWriters() override;

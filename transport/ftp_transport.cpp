@@ -219,7 +219,7 @@ bool tRepositoryFtp::DownloadInto(const std::string& name, int fd) {
   });
 }
 
-void tRepositoryFtp::PutFile(const std::string& localPath, const std::string& name) {
+void tRepositoryFtp::PutLocalFile(const std::string& localPath, const std::string& name) {
   LogMsg("Transport: Put local file " + localPath + " to " + name);
   FtpOperation("unable to put local file " + localPath + " to " + name + ": ", [&] {
     Connect(name);
@@ -420,7 +420,7 @@ void SendDirToFtp(tRepositoryFtp* ftp, const std::string& base, const std::strin
       ftp->CreateDir(remote);
       SendDirToFtp(ftp, base, remote);
     } else {
-      ftp->PutFile(localEntry, remote);
+      ftp->PutLocalFile(localEntry, remote);
     }
     fs::remove(localEntry);
   }

@@ -88,9 +88,9 @@ class tRepositoryFtp : public tRepositoryTransport {
   // Appends the content of `name` to the open local descriptor `fd`, without
   // a local copy in between. Returns false, with errno set, when writing to
   // `fd` failed; server failures raise TransportException.
-  bool DownloadInto(const std::string& name, int fd);
+  bool DownloadInto(const std::string& name, int fd) override;
   // Uploads the local file `localPath` to `name`.
-  void PutFile(const std::string& localPath, const std::string& name);
+  void PutLocalFile(const std::string& localPath, const std::string& name) override;
   // A file that is not there afterwards (also one that never was) is fine.
   void Delete(const std::string& name) override;
   // An existing directory is fine; a missing parent is not.

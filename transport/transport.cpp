@@ -1,5 +1,8 @@
 #include "transport/transport.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <iomanip>
 #include <memory>
@@ -107,11 +110,36 @@ bool tRepositoryTransport::GetLocalPath(const std::string&, std::string&) { retu
 bool tRepositoryTransport::PlaceFile(const std::string& localPath, const std::string& name) {
   LogMsg("Transport: Place file " + name);
   if (IsExist(name) || IsDirExist(name)) return false;
+  PutLocalFile(localPath, name);
+  std::remove(localPath.c_str());
+  return true;
+}
+
+void tRepositoryTransport::PutLocalFile(const std::string& localPath, const std::string& name) {
   std::ifstream in(localPath.c_str(), std::ios::binary);
   if (!in.is_open()) throw OVRIN_ERROR(StreamError) % (localPath + ":\n" + InputStreamException().what());
   PutFile(in, name);
-  in.close();
-  std::remove(localPath.c_str());
+}
+
+bool tRepositoryTransport::DownloadInto(const std::string& name, int fd) {
+  std::unique_ptr<irepostream> in(GetFile(name));
+  // A file that vanished since it was listed opens as a failed stream.
+  if (!in || !*in) throw InputStreamException();
+  std::vector<char> buffer(128 << 10);
+  for (;;) {
+    in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::streamsize got = in->gcount();
+    for (std::streamsize done = 0; done < got;) {
+      const ssize_t written = ::write(fd, buffer.data() + done, static_cast<size_t>(got - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0) return false;
+      done += written;
+    }
+    if (in->bad()) throw InputStreamException();
+    if (in->eof()) break;
+    if (in->fail()) throw InputStreamException();
+  }
+  in->close();
   return true;
 }
 

@@ -126,9 +126,18 @@ class tRepositoryTransport {
   // Moves the local file `localPath` into the storage as `name`, whose parent
   // must exist. Never replaces an entry: false, with nothing changed, when one
   // of that name exists. The local file is gone once this returns true.
-  // This default checks and then uploads, which a storage without a way to
-  // refuse replacement cannot do atomically.
+  // This default checks and then stores with PutLocalFile, which a storage
+  // without a way to refuse replacement cannot do atomically.
   virtual bool PlaceFile(const std::string& localPath, const std::string& name);
+  // Stores the local file `localPath` as `name`; failures as PutFile(in, name).
+  // This default copies it through PutFile(in, name); a remote storage sends
+  // it as it is.
+  virtual void PutLocalFile(const std::string& localPath, const std::string& name);
+  // Appends the content of `name` to the open local descriptor `fd`. False,
+  // with errno set, when writing to `fd` failed; a file that cannot be read
+  // raises (InputStreamException for a local one). This default reads it
+  // through GetFile; a remote storage writes what it receives straight in.
+  virtual bool DownloadInto(const std::string& name, int fd);
   // Removes the directory `name` only when it is empty; a missing directory
   // is fine, a non-empty one is left and raises TransportException. This
   // default is DeleteDir, which must then refuse non-empty directories.
