@@ -6,7 +6,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
-for script in list.sh rotate.sh import.sh export_join.sh ftp_transfer.sh ftp_list.sh; do
+for script in list.sh check.sh rotate.sh import.sh export_join.sh ftp_transfer.sh ftp_list.sh; do
   [ -f "$here/$script" ] || continue
   echo "== $script"
   start=$(date +%s)

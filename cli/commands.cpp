@@ -33,6 +33,18 @@ std::string ValueOr(const po::variables_map& vm, const std::string& name) {
   return vm.count(name) ? Value(vm, name) : "";
 }
 
+// With --dry-run the repository prints, one a line, each path it would
+// delete and deletes nothing. A dry run changes nothing at all, so it takes
+// no writer's turn (which would undo killed imports first).
+std::unique_ptr<tWriteTurn> BeginDeletingCommand(const po::variables_map& vm, tRepository& repository) {
+  if (vm.count("dry-run")) {
+    LogMsg("Dry run: nothing is deleted");
+    repository.BeginDryRun([](const std::string& path) { std::cout << path << "\n" << std::flush; });
+    return nullptr;
+  }
+  return std::unique_ptr<tWriteTurn>(new tWriteTurn(repository));
+}
+
 }  // namespace
 
 std::unique_ptr<tRepository> GetRepositoryFromUrl(const std::string& url, bool passive, bool useSubDir,
@@ -145,7 +157,7 @@ int RotateCommand(const po::variables_map& vm) {
   auto repository = GetMaybeLocalRepository(vm, false);
   const int rotation = vm["dump-rotation"].as<int>();
   if (rotation <= 0) throw OVRIN_ERROR(UnexpectedValueError) % "dump-rotation" % rotation;
-  tWriteTurn turn(*repository);
+  const auto turn = BeginDeletingCommand(vm, *repository);
   DumpRotate(*repository, Value(vm, "guid"), Value(vm, "dump-specification"), rotation, structured);
   return 0;
 }
@@ -194,14 +206,14 @@ int RunCommand(const po::variables_map& vm) {
   if (vm.count("delete-dump")) {
     CheckOption(vm, "dump-specification");
     auto repository = GetMaybeLocalRepository(vm, false);
-    tWriteTurn turn(*repository);
+    const auto turn = BeginDeletingCommand(vm, *repository);
     repository->DeleteBackup(Value(vm, "dump-specification"));
     return 0;
   }
   if (vm.count("delete-exported-dump")) {
     CheckOption(vm, "dump-file-specification");
     auto repository = GetRepository(vm, false);
-    tWriteTurn turn(*repository);
+    const auto turn = BeginDeletingCommand(vm, *repository);
     repository->DeletePackedBackup(Value(vm, "dump-file-specification"));
     return 0;
   }
@@ -217,6 +229,10 @@ int RunCommand(const po::variables_map& vm) {
     return 0;
   }
   if (vm.count("export-file-as-file")) return FileExportCommand(vm);
+  if (vm.count("check-repository")) {
+    auto repository = GetMaybeLocalRepository(vm, false);
+    return CheckRepositoryDocument(*repository) == 0 ? 0 : REPOSITORY_PROBLEMS_EXIT_CODE;
+  }
   return -1;
 }
 

@@ -11,6 +11,9 @@
 
 namespace ovrin {
 
+// Exit code of --check-repository when it lists a problem.
+const int REPOSITORY_PROBLEMS_EXIT_CODE = 160;
+
 // Exit code for a transport or repository status (0 and unknown give 1).
 int TransportExitCode(int status);
 int RepositoryExitCode(int status);

@@ -121,4 +121,27 @@ void DumpsStorageCredentials(const std::string& storageType) {
   document.Print();
 }
 
+size_t CheckRepositoryDocument(tRepository& repository) {
+  const std::vector<RepositoryProblem> problems = repository.CheckRepository();
+  XmlDocumentWriter document;
+  xmlTextWriterPtr writer = document.writer();
+  WriteStartDocument(writer);
+  WriteStartElement(writer, "repository-check");
+  for (const RepositoryProblem& problem : problems) {
+    WriteStartElement(writer, "problem");
+    WriteAttribute(writer, "kind", problem.kind);
+    WriteAttribute(writer, "path", problem.path);
+    for (const std::string& file : problem.files) {
+      WriteStartElement(writer, "content-file-name");
+      WriteText(writer, file);
+      WriteEndElement(writer);
+    }
+    WriteEndElement(writer);
+  }
+  WriteEndElement(writer);
+  WriteEndDocument(writer);
+  document.Print();
+  return problems.size();
+}
+
 }  // namespace ovrin

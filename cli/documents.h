@@ -27,6 +27,10 @@ void GetDumpList(tRepository& repository, const std::string& type, const std::st
 void GetFtpDumpList(tRepository& repository, const std::string& mask);
 void DumpInfo(tRepository& repository, const std::string& dumpFileSpecification, bool skipSignCheck);
 void FtpDumpInfo(tRepository& repository, const std::string& dumpFileSpecification);
+// repository-check listing each problem of the repository as
+// <problem kind="..." path="..."> (with <content-file-name> children for
+// missing content). Returns the number of problems.
+size_t CheckRepositoryDocument(tRepository& repository);
 // dumps-storage-credentials with the local repository root; only "local" is accepted.
 void DumpsStorageCredentials(const std::string& storageType);
 

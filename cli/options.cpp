@@ -28,6 +28,8 @@ CommandLineOptions::CommandLineOptions()
       ("export-file-as-file",
        "Export already exported dump (even splitted) to one file. Available options --dump-specification, "
        "--dump-file-specification.")
+      ("check-repository",
+       "Check the repository read-only and list its problems. Available option --dump-storage.")
       ("help", "Display this help page.");
 
   options.add_options()
@@ -60,6 +62,9 @@ CommandLineOptions::CommandLineOptions()
       ("file-from", po::value<std::string>(), "Path to source file.")
       ("file-to", po::value<std::string>(), "Path to destination file.")
       ("check-sign", "Check sign of dump")
+      ("dry-run",
+       "Print each path the command would delete, one per line, in the order of deletion, and delete nothing. "
+       "Used with --delete-dump, --delete-exported-dump, --rotate-dump")
       ("use-ftp-passive-mode", "Use passive mode with ftp operations")
       ("verbose", "Log verbose.")
       ("debug", "Log debug.");

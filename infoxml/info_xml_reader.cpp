@@ -21,7 +21,10 @@ tInfoXmlReader::tInfoXmlReader(tRepositoryTransport* transport, const std::strin
 
 tInfoXmlReader::~tInfoXmlReader() { ClearTempFiles(std::nothrow); }
 
-void tInfoXmlReader::Free() { xmlCleanupParser(); }
+void tInfoXmlReader::Free() {
+  FreeSchemaCache();
+  xmlCleanupParser();
+}
 
 const std::string& tInfoXmlReader::GetLocalPath() {
   RetreaveXmlInfo();

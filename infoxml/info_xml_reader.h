@@ -81,5 +81,7 @@ void XmlSchemaErrorHandler(void* context, xmlErrorPtr error);
 // The signing utility and the schema, under PRODUCT_ROOT_D.
 std::string GetSignUtilityPath();
 std::string GetOvrinXsdPath();
+// Releases the schema that validation keeps parsed (tInfoXmlReader::Free calls it).
+void FreeSchemaCache();
 
 }  // namespace ovrin

@@ -2,6 +2,8 @@
 // libxml2's structured errors.
 #include <memory>
 
+#include <sys/stat.h>
+
 #include <libxml/xmlschemas.h>
 
 #include "hostlib/ovr_conf.h"
@@ -69,7 +71,37 @@ struct SchemaValidCtxtDeleter {
   void operator()(xmlSchemaValidCtxtPtr p) const { xmlSchemaFreeValidCtxt(p); }
 };
 
+// The parsed schema of the installation, kept for the process: a listing or
+// a repository check validates many descriptors against the one schema, and
+// parsing it again for each would cost more than validating the descriptor.
+// Only a schema that parsed is kept; a failing one is tried again next time.
+// The kept one serves while its file is the same file with the same size and
+// time; a schema replaced or removed is read again.
+struct SchemaCache {
+  std::string key;
+  std::unique_ptr<xmlSchema, SchemaDeleter> schema;
+};
+
+// The path with the identity of the file there; "" when there is none.
+std::string SchemaFileKey(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "";
+  return path + "\n" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+         std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec);
+}
+
+SchemaCache& TheSchemaCache() {
+  static SchemaCache cache;
+  return cache;
+}
+
 }  // namespace
+
+void FreeSchemaCache() {
+  TheSchemaCache().schema.reset();
+  TheSchemaCache().key.clear();
+}
 
 bool tInfoXmlReader::ValidateOvrinXsd() {
   LogMsg(std::string("Validate xml by xsd"));
@@ -78,17 +110,22 @@ bool tInfoXmlReader::ValidateOvrinXsd() {
   // to this reader: it stays installed after the reader is gone.
   xmlSetStructuredErrorFunc(nullptr, &XmlSchemaErrorHandler);
 
-  std::unique_ptr<xmlSchema, SchemaDeleter> schema;
-  {
+  SchemaCache& cache = TheSchemaCache();
+  const std::string schemaPath = GetOvrinXsdPath();
+  const std::string key = SchemaFileKey(schemaPath);
+  if (!cache.schema || key.empty() || cache.key != key) {
+    FreeSchemaCache();
     // The schema belongs to the installation and may include local files.
     tExternalLoadScope schemaLoads(true);
     std::unique_ptr<xmlSchemaParserCtxt, SchemaParserCtxtDeleter> parser(
-        xmlSchemaNewParserCtxt(GetOvrinXsdPath().c_str()));
+        xmlSchemaNewParserCtxt(schemaPath.c_str()));
     if (!parser) throw OVRIN_ERROR(XmlReaderError) % "failed to allocate parser context";
-    schema.reset(xmlSchemaParse(parser.get()));
-    if (!schema) throw OVRIN_ERROR(XmlReaderError) % "failed to parse xml schema";
+    cache.schema.reset(xmlSchemaParse(parser.get()));
+    if (!cache.schema) throw OVRIN_ERROR(XmlReaderError) % "failed to parse xml schema";
+    cache.key = key;
   }
-  std::unique_ptr<xmlSchemaValidCtxt, SchemaValidCtxtDeleter> validator(xmlSchemaNewValidCtxt(schema.get()));
+  std::unique_ptr<xmlSchemaValidCtxt, SchemaValidCtxtDeleter> validator(
+      xmlSchemaNewValidCtxt(cache.schema.get()));
   if (!validator) throw OVRIN_ERROR(XmlReaderError) % "failed to allocate validation context";
 
   tExternalLoadScope noExternalLoads(false);

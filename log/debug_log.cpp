@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include <log4cpp/Appender.hh>
 #include <log4cpp/Category.hh>
@@ -49,7 +50,12 @@ class ScopedVariable {
 
 }  // namespace
 
-void Log4cppDebugLog::log(const std::string& text) { Logger().info(text); }
+void Log4cppDebugLog::log(const std::string& text) {
+  // Progress watches log from threads of their own; lines never interleave.
+  static std::mutex lineMutex;
+  std::lock_guard<std::mutex> lock(lineMutex);
+  Logger().info(text);
+}
 
 void Log4cppDebugLog::log(const boost::format& f) { log(f.str()); }
 

@@ -1,6 +1,9 @@
 #include "repository/archive.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +12,7 @@
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
+#include "log/progress.h"
 #include "repository/naming.h"
 #include "repository/repository.h"
 #include "transport/local_files.h"
@@ -75,11 +79,32 @@ std::string JoiningScript(const std::vector<std::string>& parts, const std::vect
          "exit(0);\n";
 }
 
+// The bytes of the regular files below `dir`; what cannot be read counts nothing.
+int64_t TreeBytes(const std::string& dir) {
+  int64_t bytes = 0;
+  boost::system::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    boost::system::error_code statError;
+    const fs::file_status status = it->symlink_status(statError);
+    if (statError || !fs::is_regular_file(status)) continue;
+    const uintmax_t size = fs::file_size(it->path(), statError);
+    if (!statError) bytes += static_cast<int64_t>(size);
+  }
+  return bytes;
+}
+
 // Runs tar over `parts` with `args`; returns the command that ran.
 tLogExecCmd RunTar(const std::vector<std::string>& parts, const std::vector<std::string>& args, int& rc) {
   std::vector<TempFileGuard> guards;
   tLogExecCmd tar(TAR_UTIL);
   tLogExecCmd cmd = SendFilesToTar(tar, parts, args, guards);
+  // An extraction ("-C dir") logs how much it has written so far.
+  std::unique_ptr<tProgressWatch> watch;
+  const auto into = std::find(args.begin(), args.end(), "-C");
+  if (into != args.end() && into + 1 != args.end()) {
+    const std::string dir = *(into + 1);
+    watch.reset(new tProgressWatch("extraction of " + parts.front(), -1, [dir]() { return TreeBytes(dir); }));
+  }
   rc = cmd.exec(std::nothrow);
   return cmd;
 }

@@ -18,6 +18,7 @@
 #include "errors/system_error.h"
 #include "infoxml/info_xml_reader.h"
 #include "log/debug_log.h"
+#include "log/progress.h"
 #include "repository/naming.h"
 #include "repository/packed_files.h"
 #include "repository/repository.h"
@@ -327,7 +328,30 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
 
     tJoinTarget target(JoinPath(destination.transport->GetReceivingDir(), destinationPath));
     std::vector<char> buffer(JOIN_BLOCK_SIZE);
-    for (const std::string& part : parts) CopyPart(*transport, part, target, buffer);
+    {
+      // The parts may each be copied by one blocking call, so a watch of the
+      // target's size tells the progress.
+      int64_t total = 0;
+      for (const std::string& part : parts) {
+        int64_t size = -1;
+        try {
+          size = transport->GetFileSize(part);
+        } catch (...) {
+          // Only the progress lines miss the total; the copy reports a part it cannot read.
+        }
+        if (size < 0) {
+          total = -1;
+          break;
+        }
+        total += size;
+      }
+      const int fd = target.Fd();
+      tProgressWatch watch("join of " + fileSpec, total, [fd]() -> int64_t {
+        struct stat st;
+        return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+      });
+      for (const std::string& part : parts) CopyPart(*transport, part, target, buffer);
+    }
     target.Commit(destinationPath);
     destination.transport->ReceiveDir("");
   } catch (const TransportException&) {

@@ -2,12 +2,14 @@
 
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include "errors/system_error.h"
 #include "hostlib/ovr_conf.h"
 #include "infoxml/info_xml_reader.h"
 #include "log/debug_log.h"
 #include "repository/naming.h"
+#include "transport/dry_run_transport.h"
 #include "transport/files_transaction.h"
 #include "util/strings.h"
 
@@ -74,9 +76,17 @@ tRepository::tRepository(const std::string& place, const std::string& login, con
 }
 
 tRepository::~tRepository() {
+  if (dryRun) transport = realTransport;
   delete transaction;
   if (transport != rootTransport) delete transport;
   delete rootTransport;
+}
+
+void tRepository::BeginDryRun(std::function<void(const std::string&)> sink) {
+  if (dryRun) return;
+  realTransport = transport;
+  dryRun.reset(new tDryRunTransport(*transport, std::move(sink)));
+  transport = dryRun.get();
 }
 
 void tRepository::Free() { tInfoXmlReader::Free(); }

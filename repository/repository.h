@@ -3,7 +3,9 @@
 // validation, export, import, deletion and rotation operations are members.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,15 @@ struct DumpImportResult {
 };
 
 enum CompressionLevel { COMPRESSION_NONE = 0, COMPRESSION_FAST = 1, COMPRESSION_BEST = 9 };
+
+// One problem a repository check found: the path concerned, relative to the
+// repository root, its kind (see tRepository::CheckRepository) and, for
+// missing content, the content files concerned.
+struct RepositoryProblem {
+  std::string path;
+  std::string kind;
+  std::vector<std::string> files;
+};
 
 class tRepository {
  public:
@@ -46,6 +57,12 @@ class tRepository {
   tRepositoryTransport& Transport() { return *transport; }
   tRepositoryTransport& RootTransport() { return *rootTransport; }
   const std::string& LogPrefix() const { return logPrefix; }
+  // From now on the repository deletes nothing: each deletion goes to
+  // `sink` instead and the deleted entry is gone from what the repository
+  // sees afterwards (see tDryRunTransport). Only the working transport is
+  // covered, which every deletion and rotation works through. A second call
+  // changes nothing.
+  void BeginDryRun(std::function<void(const std::string&)> sink);
 
   // Transaction.
   void BeginTransaction();
@@ -104,6 +121,20 @@ class tRepository {
                                    bool skipSignCheck, const std::vector<std::string>* recordedStatuses = nullptr);
   ValidationResults ValidatePackedBackup(const std::string& path);
 
+  // Check. Walks the whole tree once, reading only, and returns its problems
+  // in walk order (directories in listing order, depth first):
+  //   "descriptor-without-sidecar"  a descriptor without its sidecar directory
+  //   "sidecar-without-descriptor"  a sidecar directory without its descriptor
+  //   "descriptor-unreadable"       a descriptor that cannot be read or parsed
+  //   "descriptor-invalid"          a descriptor that fails the schema
+  //   "content-missing"             content files missing or empty (`files`)
+  //   "index-entry-without-directory"  an index item naming no object directory
+  //   "dump-directory-not-indexed"  an object directory with dumps whose id no index item names
+  //   "import-leftover"             anything in the imports' staging area (journals, staging trees)
+  //   "join-leftover"               a join's temporary file
+  // Validation here ignores and records no verdict, and skips signatures.
+  std::vector<RepositoryProblem> CheckRepository();
+
   // Export.
   void ExportToRepo(const std::string& infoPath, tRepository& destination, const std::string& dir,
                     const std::string& fileName, const std::string& extension, CompressionLevel level,
@@ -153,7 +184,10 @@ class tRepository {
   tRepositoryTransport* transport;      // owned; the chroot one or rootTransport itself
   tRepositoryTransport* rootTransport;  // owned
   tFilesTransaction* transaction;       // owned
+  std::unique_ptr<tRepositoryTransport> dryRun;  // in front of realTransport once BeginDryRun was called
+  tRepositoryTransport* realTransport = nullptr;
   std::string logPrefix;
+  bool recordVerdicts = true;  // false while a check validates
   static unsigned long s_requestTimeout;
 };
 

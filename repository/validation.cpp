@@ -91,7 +91,9 @@ ValidationResults tRepository::ValidateBackup(const std::string& infoXmlPath,
   }
   if (!results.empty()) return results;
 
-  auto record = [&](BackupStatus status) { SetDiscoveredItem(infoXmlPath, D_ITEM_STATUS, GetBackupStatusStr(status)); };
+  auto record = [&](BackupStatus status) {
+    if (recordVerdicts) SetDiscoveredItem(infoXmlPath, D_ITEM_STATUS, GetBackupStatusStr(status));
+  };
   try {
     tInfoXmlReader reader(transport, infoXmlPath);
 

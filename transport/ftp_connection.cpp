@@ -12,6 +12,7 @@
 
 #include "errors/loggable_exceptions.h"
 #include "log/debug_log.h"
+#include "log/progress.h"
 #include "util/strings.h"
 
 namespace ovrin {
@@ -233,6 +234,43 @@ std::string GetUrlWithAuth(const std::string& url, const std::string& auth) {
   std::string rest = BeginsWith(url, scheme) ? url.substr(scheme.size()) : url;
   return scheme + auth + "@" + rest;
 }
+
+namespace {
+
+// Logs the progress of one transfer through libcurl's progress callback,
+// which libcurl calls at least once a second while the transfer runs (also
+// while it stalls), and turns the callback off again when it ends.
+class TransferProgress {
+ public:
+  TransferProgress(CURL* handle, const std::string& what, bool upload, int64_t total)
+      : handle_(handle), progress_(what, total), upload_(upload) {
+    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, Callback);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+  }
+  ~TransferProgress() {
+    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+  }
+  TransferProgress(const TransferProgress&) = delete;
+  TransferProgress& operator=(const TransferProgress&) = delete;
+
+ private:
+  static int Callback(void* data, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow) {
+    TransferProgress* self = static_cast<TransferProgress*>(data);
+    const curl_off_t total = self->upload_ ? ulTotal : dlTotal;
+    // A download learns its size from the server's reply; 0 means not (yet) known.
+    if (!self->upload_ && total > 0) self->progress_.SetTotal(total);
+    self->progress_.Update(self->upload_ ? ulNow : dlNow);
+    return 0;
+  }
+
+  CURL* handle_;
+  tProgress progress_;
+  bool upload_;
+};
+
+}  // namespace
 
 std::string get_curl_error_msg(CURLcode code) { return curl_easy_strerror(code); }
 
@@ -456,7 +494,11 @@ void tFtpConnection::UploadFile(const std::string& localPath) {
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, TRANSFER_BLOCK));
   // Whole blocks are read straight into libcurl's buffer, past stdio's own.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  CURLcode rc = Perform();
+  CURLcode rc;
+  {
+    TransferProgress progress(handle, "upload to " + url, true, size);
+    rc = Perform();
+  }
   curl_off_t sent = 0;
   curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent);
   const std::string stored = StoredSize(replies.lines);
@@ -494,7 +536,10 @@ void tFtpConnection::DownloadFile(const std::string& localPath) {
   if (!file) throw OVRIN_ERROR(FileOpenError) % localPath % "for write";
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
   CURLcode rc = curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
-  if (rc == CURLE_OK) rc = Perform();
+  if (rc == CURLE_OK) {
+    TransferProgress progress(handle, "download of " + url, false, -1);
+    rc = Perform();
+  }
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
   // Buffered data reaches the disk only at fclose; a failure there loses data too.
   if (std::fclose(file.release()) != 0 && rc == CURLE_OK) {
@@ -517,7 +562,11 @@ bool tFtpConnection::DownloadInto(int fd) {
   FdSink sink{fd};
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFd));
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink));
-  const CURLcode rc = Perform();
+  CURLcode rc;
+  {
+    TransferProgress progress(handle, "download of " + url, false, -1);
+    rc = Perform();
+  }
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
   if (sink.error != 0) {
     LogMsg(std::string("Error: Unable to write file: ") + std::strerror(sink.error));
