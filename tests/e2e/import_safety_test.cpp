@@ -327,6 +327,19 @@ TEST_F(ImportSafety, ForgedArchivesChangeNothing) {
   }
   EXPECT_EQ(before, Snapshot());
 
+  // A dump of an object ranking above the requester is refused before
+  // anything is written.
+  {
+    ExportedDump reseller;
+    reseller.type = "reseller";
+    reseller.objectId = "r7";
+    dktest::PackDump(reseller, work / ("reseller_" + LABEL + ".tar"), false);
+    dktest::RunResult r = Import(work / ("reseller_" + LABEL + ".tar"), {"--type", "client"});
+    EXPECT_EQ(112, r.code) << r.out;
+    EXPECT_EQ("Import error:  Dump does not match to type client\n", r.out);
+  }
+  EXPECT_EQ(before, Snapshot());
+
   // A status item of the archive never reaches the repository: the verdict
   // comes from validation.
   {
@@ -483,8 +496,18 @@ TEST_F(ImportSafety, LateFailureRemovesOnlyWhatTheImportPlaced) {
             dktest::ListTree(install.dumps()));
   EXPECT_EQ("someone else's", dktest::ReadFile(Dumps("clients/c1/" + dump.Descriptor())));
 
-  // From an empty repository, a failed import leaves it empty.
+  // From an empty repository, a failed import leaves nothing of its own: the
+  // object directory and the group directory it made go too.
   dktest::Shell("rm -rf '" + Dumps("clients") + "'");
+  ASSERT_EQ(start, Snapshot());
+  {
+    auto indexed = ImportPausedAt(archive, "import-file-placed");
+    ASSERT_TRUE(indexed->WaitStopped());
+    dktest::WriteFile(Dumps(".discovered/" + dump.guid + "_c1"), "appeared meanwhile");
+    EXPECT_EQ(153, indexed->Resume());
+    EXPECT_EQ((Words{".discovered/", ".discovered/" + dump.guid + "_c1"}), dktest::ListTree(install.dumps()));
+    dktest::Shell("rm -rf '" + Dumps(".discovered") + "'");
+  }
   ASSERT_EQ(start, Snapshot());
   auto second = ImportPausedAt(archive, "import-journal-written");
   ASSERT_TRUE(second->WaitStopped());

@@ -106,8 +106,8 @@ TEST_F(LocalCommands, EmptyRepositoryListsNothingAndCredentialsNameTheRoot) {
 }
 
 // A dump path that climbs out of the storage is refused before anything
-// there is read, or a verdict written beside it.
-TEST_F(LocalCommands, InfoCommandsRefuseDumpPathsLeavingTheStorage) {
+// there is read, deleted, or a verdict written beside it.
+TEST_F(LocalCommands, CommandsRefuseDumpPathsLeavingTheStorage) {
   const std::string outside = install.root() + "/outside";
   dktest::MakeFixtureRepo(outside, R"({"dumps": [{"type": "client", "id": "c1", "label": "1001011200"}],
       "exports": [{"name": "b_1001011200.tgz", "gzip": true,
@@ -120,6 +120,12 @@ TEST_F(LocalCommands, InfoCommandsRefuseDumpPathsLeavingTheStorage) {
       {"--get-dump-info", "--dump-file-specification", dump},
       {"--get-dump-info", "--dump-storage", store, "--dump-file-specification", dump},
       {"--get-ftp-dump-info", "--dump-storage", store, "--dump-file-specification", "../outside/b_1001011200.tgz"},
+      {"--delete-dump", "--dump-storage", store, "--dump-specification", dump},
+      {"--delete-exported-dump", "--dump-storage", store, "--dump-file-specification", "../outside/b_1001011200.tgz"},
+      {"--rotate-dump", "--dump-storage", store, "--dump-rotation", "1", "--guid", "g", "--dump-specification",
+       "../outside/b_1001011200.tgz"},
+      {"--rotate-dump", "--dump-storage", store, "--dump-rotation", "1", "--guid", "g", "--storage-structured",
+       "--dump-specification", dump},
   };
   for (const std::vector<std::string>& args : runs) {
     dktest::RunResult r = Run(args);

@@ -99,6 +99,9 @@ TEST(FtpListing, WindowsLinesGiveNameSizeAndDateText) {
   // "<DIR>" in the name of a file says nothing of its kind.
   ASSERT_TRUE(InitFromWinDir("01-10-24  12:00PM       12 x<DIR>.tar", info));
   EXPECT_EQ(EntryKind::File, info.kind);
+  // Blanks in a name belong to it.
+  ASSERT_TRUE(InitFromWinDir("01-10-24  12:00PM       12 my  backup_2612061200.tar", info));
+  EXPECT_EQ("my  backup_2612061200.tar", info.name);
   EXPECT_TRUE(log.Has("Unable to retreave file size from line '" + dirLine + "'"));
 
   // A Windows line is not mistaken for a Unix one.
