@@ -40,12 +40,6 @@ const size_t JOIN_BLOCK_SIZE = 128 << 10;
 // The most one kernel copy call is asked to move.
 const size_t KERNEL_COPY_CHUNK = 1 << 30;
 
-std::string Join(const std::vector<std::string>& items, const std::string& separator) {
-  std::string joined;
-  for (size_t i = 0; i < items.size(); ++i) joined += (i ? separator : "") + items[i];
-  return joined;
-}
-
 RepositoryException ExistsError(const std::string& destinationPath) {
   return OVRIN_EXCEPTION(RepositoryException, "file " + destinationPath + " exists", 3);
 }
@@ -261,7 +255,7 @@ void tRepository::PackFromRepo(tRepository& source, const std::string& workPath,
                                const std::map<std::string, std::string>& additionalFiles, const std::string& dir,
                                const std::string& fileName, const std::string& extension, CompressionLevel,
                                long long splitSize, std::vector<std::string>*, std::vector<long long>*) {
-  LogVerboseMsg(logPrefix + "Pack" + (files ? " " + Join(*files, ", ") : "") + " from " +
+  LogVerboseMsg(logPrefix + "Pack" + (files ? " " + Concat(*files, ", ") : "") + " from " +
                 source.transport->GetUrl() + "/" + workPath + " to directory " + dir + " using: filename " +
                 fileName + (extension.empty() ? "" : ", extension " + extension) +
                 ". Addditional files count: " + std::to_string(additionalFiles.size()) +
@@ -305,7 +299,7 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
 
     std::vector<std::string> parts;
     GetFileParts(*transport, fileSpec, parts);
-    LogVerboseMsg(logPrefix + "Joining " + std::to_string(parts.size()) + " part(s): " + Join(parts, ", "));
+    LogVerboseMsg(logPrefix + "Joining " + std::to_string(parts.size()) + " part(s): " + Concat(parts, ", "));
 
     // One local file bound for an FTP storage is uploaded as it is: joining
     // it into the receiving directory first would write every byte twice.

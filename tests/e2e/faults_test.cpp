@@ -219,7 +219,7 @@ TEST_F(Faults, HostileArchiveMembersAreRefusedBeforeAnythingIsWritten) {
   dktest::WriteFile(outside / "canary", "untouched");
   const std::string longDir(180, 'l');
   struct Case {
-    std::vector<std::string> members;  // forger specifications, see forge_archive.py
+    std::vector<std::string> members;  // what the forger writes, see forge_archive.py
     std::string refused;               // the member the message names
   };
   const std::vector<Case> cases = {
