@@ -398,7 +398,7 @@ class DatabaseScenario : public Scenario {
  protected:
   DatabaseScenario() : Scenario(dktest::MysqlAdminPassword()) {}
   void SetUp() override {
-    if (dktest::MysqlSocket().empty()) GTEST_SKIP() << "no test MariaDB server (DUMPKEEP_TEST_MYSQL_SOCKET unset)";
+    if (dktest::MysqlSocket().empty()) GTEST_FAIL() << "no test MariaDB server (DUMPKEEP_TEST_MYSQL_SOCKET unset)";
   }
 };
 

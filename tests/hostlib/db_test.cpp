@@ -20,7 +20,7 @@ using ovrin::QueryDb;
 class Db : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (dktest::MysqlSocket().empty()) GTEST_SKIP() << "no test MariaDB server (DUMPKEEP_TEST_MYSQL_SOCKET unset)";
+    if (dktest::MysqlSocket().empty()) GTEST_FAIL() << "no test MariaDB server (DUMPKEEP_TEST_MYSQL_SOCKET unset)";
     install.reset(new dktest::SampleInstallation(dktest::MysqlAdminPassword()));
   }
   // Runs SQL as the server's superuser, outside the code under test.

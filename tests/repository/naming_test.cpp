@@ -26,11 +26,6 @@ std::pair<std::string, int> RepositoryFailure(F f) {
   return {"", -1};
 }
 
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
-
 }  // namespace
 
 TEST(NamingTest, WorkedClientDumpExample) {
@@ -181,11 +176,11 @@ TEST(NamingTest, ObjectDirectorySearch) {
   tRepositoryTransport& t = r.repo->Transport();
   std::vector<std::string> found;
   SearchObjectDirs(t, "client", {"c1", "c3"}, found, "", 0);
-  EXPECT_EQ(Sorted(found), (std::vector<std::string>{"clients/c1", "domains/x/clients/c1", "resellers/r1/clients/c1"}));
+  EXPECT_EQ(dktest::Sorted(found), (std::vector<std::string>{"clients/c1", "domains/x/clients/c1", "resellers/r1/clients/c1"}));
 
   found.clear();
   SearchObjectDirs(t, "reseller", {"r1", "c1"}, found, "", 0);
-  EXPECT_EQ(Sorted(found), (std::vector<std::string>{"clients/c1", "domains/x/clients/c1", "resellers/c1",
+  EXPECT_EQ(dktest::Sorted(found), (std::vector<std::string>{"clients/c1", "domains/x/clients/c1", "resellers/c1",
                                                      "resellers/r1"}));
 
   found.clear();
@@ -213,7 +208,7 @@ TEST(NamingTest, RepositoryIndexLookup) {
   EXPECT_TRUE(log.Has("directory '.discovered' at top level not found"));
 
   for (const char* item : {"g_c1", "g", "gx_c2", "h_c3"}) r.Touch(std::string(".discovered/") + item, "");
-  EXPECT_EQ(Sorted(GetDiscoveredNames(t, "g")), (std::vector<std::string>{"_c2", "c1"}));
+  EXPECT_EQ(dktest::Sorted(GetDiscoveredNames(t, "g")), (std::vector<std::string>{"_c2", "c1"}));
   EXPECT_TRUE(log.Has("index item 'g' for guid 'g' is malformed"));
   EXPECT_TRUE(GetDiscoveredNames(t, "zz").empty());
   EXPECT_TRUE(log.Has("index item for guid 'zz' not found"));

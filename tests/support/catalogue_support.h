@@ -66,11 +66,6 @@ inline std::string BriefDump(const std::string& name, const std::string& label, 
          std::to_string(size) + "\">\n" + indent + " <dump-status dump-status=\"OK\"/>\n" + indent + "</dump>\n";
 }
 
-inline std::vector<std::string> Sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
-
 // The `dump` elements of a dump-list document, sorted: the order of a
 // listing is the storage's directory order. A document that is not a list
 // yields one element holding the whole text, so the comparison fails on it.

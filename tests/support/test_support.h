@@ -2,9 +2,13 @@
 // installation of the panel, running the built binary, file shortcuts.
 #pragma once
 
+#include <algorithm>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace dktest {
 
@@ -72,9 +76,32 @@ std::vector<std::string> SnapshotTree(const std::string& dir);
 std::string SourceDir();  // the project's source tree
 std::string DumpkeepBinary();
 
-// Loopback servers started by the test harness (scripts/start_test_servers.sh);
-// empty when not running: tests that need them call GTEST_SKIP with a message.
+// The loopback MariaDB server started by the test harness
+// (scripts/start_test_mariadb.sh). A test that needs it and finds
+// DUMPKEEP_TEST_MYSQL_SOCKET unset fails: a missing server never lets a run
+// read as green.
 std::string MysqlSocket();  // DUMPKEEP_TEST_MYSQL_SOCKET
 std::string MysqlAdminPassword();  // DUMPKEEP_TEST_MYSQL_PASSWORD
+
+inline std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Runs `body`, which must throw an `E`; returns its what() text. Another
+// exception, or none, fails the calling test and returns "".
+template <class E = std::exception, class Body>
+std::string ThrownText(Body&& body) {
+  try {
+    body();
+  } catch (const E& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "unexpected exception: " << e.what();
+    return "";
+  }
+  ADD_FAILURE() << "nothing was thrown";
+  return "";
+}
 
 }  // namespace dktest
