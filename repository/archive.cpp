@@ -93,17 +93,17 @@ int64_t TreeBytes(const std::string& dir) {
   return bytes;
 }
 
-// Runs tar over `parts` with `args`; returns the command that ran.
-tLogExecCmd RunTar(const std::vector<std::string>& parts, const std::vector<std::string>& args, int& rc) {
+// Runs tar over `parts` with `args`; returns the command that ran. With
+// `progressDir`, a watch logs how much has been written below it meanwhile.
+tLogExecCmd RunTar(const std::vector<std::string>& parts, const std::vector<std::string>& args, int& rc,
+                   const std::string& progressDir = "") {
   std::vector<TempFileGuard> guards;
   tLogExecCmd tar(TAR_UTIL);
   tLogExecCmd cmd = SendFilesToTar(tar, parts, args, guards);
-  // An extraction ("-C dir") logs how much it has written so far.
   std::unique_ptr<tProgressWatch> watch;
-  const auto into = std::find(args.begin(), args.end(), "-C");
-  if (into != args.end() && into + 1 != args.end()) {
-    const std::string dir = *(into + 1);
-    watch.reset(new tProgressWatch("extraction of " + parts.front(), -1, [dir]() { return TreeBytes(dir); }));
+  if (!progressDir.empty()) {
+    watch.reset(new tProgressWatch("extraction of " + parts.front(), -1,
+                                   [progressDir]() { return TreeBytes(progressDir); }));
   }
   rc = cmd.exec(std::nothrow);
   return cmd;
@@ -115,19 +115,10 @@ std::vector<std::string> OutputLines(const std::string& out) {
   return lines;
 }
 
-// Runs an extraction whose failure is reported without tar's error output.
-void ExtractQuietly(const std::vector<std::string>& parts, const std::vector<std::string>& args,
-                    std::vector<std::string>& files) {
-  int rc = 0;
-  tLogExecCmd cmd = RunTar(parts, args, rc);
-  if (rc != 0) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to extract files from " + Concat(parts, ", "));
-  files = OutputLines(cmd.out());
-}
-
 std::vector<std::string> ExtractArgs(const std::string& dir) {
   // tar would otherwise read backslash escapes in the directory and in the
   // selected names; --no-unquote works only before -C.
-  std::vector<std::string> args = {"-xv", "--no-unquote", "-C", dir};
+  std::vector<std::string> args = {"-x", "--no-unquote", "-C", dir};
   args.insert(args.end(), SAFE_EXTRACT_OPTIONS.begin(), SAFE_EXTRACT_OPTIONS.end());
   return args;
 }
@@ -168,6 +159,26 @@ bool ParseListingLine(const std::string& line, ArchiveMember& member) {
   return true;
 }
 
+// The members of a verbose listing, as `tar -tv` prints it or `tar -xvv`
+// while extracting. The latter also notes directories it makes for members
+// whose parents the archive lacks; such a line has no owner field, which
+// tar always prints for a member, so no name can pass for one.
+std::vector<ArchiveMember> ParseListing(const std::string& out) {
+  std::vector<ArchiveMember> members;
+  for (const std::string& line : OutputLines(out)) {
+    const size_t blank = line.find(' ');
+    const size_t owner = blank == std::string::npos ? blank : line.find_first_not_of(' ', blank);
+    if (owner != std::string::npos && line.compare(owner, 20, "Creating directory: ") == 0) continue;
+    ArchiveMember member;
+    if (!ParseListingLine(line, member)) {
+      throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Unreadable archive listing line '" + line + "'",
+                            2);
+    }
+    members.push_back(member);
+  }
+  return members;
+}
+
 [[noreturn]] void RefuseMember(const std::string& name, const std::string& why) {
   throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Archive member '" + name + "' " + why, 2);
 }
@@ -176,9 +187,13 @@ bool ParseListingLine(const std::string& line, ArchiveMember& member) {
 
 // --- Extraction ----------------------------------------------------------------
 
-void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir, std::vector<std::string>& files,
-                    const std::vector<std::string>& includes, const std::vector<std::string>& excludes) {
+void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir,
+                    std::vector<ArchiveMember>& members, const std::vector<std::string>& includes,
+                    const std::vector<std::string>& excludes) {
+  // Twice verbose, tar lists each member as it extracts it, in the form of a
+  // listing: the one pass both writes and tells what was written.
   std::vector<std::string> args = ExtractArgs(dir);
+  args.insert(args.end(), {"-vv", "--numeric-owner", "--full-time"});
   std::vector<TempFileGuard> lists;
   if (!includes.empty()) {
     args.push_back("--wildcards");
@@ -194,42 +209,25 @@ void ExtractArchive(const std::vector<std::string>& parts, const std::string& di
     args.push_back("--exclude-from=" + WriteListFile(lines, lists));
   }
   int rc = 0;
-  tLogExecCmd cmd = RunTar(parts, args, rc);
+  tLogExecCmd cmd = RunTar(parts, args, rc, dir);
   if (rc != 0) {
+    // tar leaves out, with an error, what it will not extract (a name
+    // leading out of the directory, say): the listing names the culprit.
+    std::vector<ArchiveMember> listed;
+    ListArchive(parts, listed);
+    CheckArchiveMembers(listed);
     throw OVRIN_ERROR(tRepository::ArchiverError) % ("from " + Concat(parts, " ") + " to " + dir + ":\n" + cmd.err());
   }
-  files = OutputLines(cmd.out());
+  members = ParseListing(cmd.out());
+  CheckArchiveMembers(members);
 }
 
-void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string& dir,
-                        std::vector<std::string>& files, const std::string& pattern) {
+void ExtractFirstAtTop(const std::vector<std::string>& parts, const std::string& dir, const std::string& pattern) {
   std::vector<std::string> args = ExtractArgs(dir);
-  args.push_back("--exclude=*/*");
-  if (!pattern.empty()) {
-    args.push_back("--wildcards");
-    args.push_back("--");
-    args.push_back(pattern);
-  }
-  ExtractQuietly(parts, args, files);
-}
-
-void ExtractArchiveMember(const std::vector<std::string>& parts, const std::string& dir, const std::string& name,
-                          std::vector<std::string>& files) {
-  std::vector<std::string> args = ExtractArgs(dir);
-  args.push_back("--no-wildcards");
-  args.push_back("--occurrence=1");
-  args.push_back("--");  // a member name may begin with '-'
-  args.push_back(name);
-  ExtractQuietly(parts, args, files);
-}
-
-void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::string& subDir, const std::string& dir,
-                          std::vector<std::string>& files) {
-  std::vector<std::string> args = ExtractArgs(dir);
-  args.push_back("--wildcards");
-  args.push_back("--");
-  args.push_back(subDir + "/*");
-  ExtractQuietly(parts, args, files);
+  args.insert(args.end(), {"--occurrence=1", "--wildcards", "--no-wildcards-match-slash", "--exclude=*/*", "--",
+                           pattern});
+  int rc = 0;
+  RunTar(parts, args, rc);
 }
 
 tLogExecCmd SendFilesToTar(tLogExecCmd& tar, const std::vector<std::string>& parts,
@@ -278,14 +276,7 @@ void ListArchive(const std::vector<std::string>& parts, std::vector<ArchiveMembe
   tLogExecCmd cmd =
       RunTar(parts, {"-tv", "--numeric-owner", "--full-time", "-P", "--quoting-style=escape"}, rc);
   if (rc != 0) throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to extract files from " + Concat(parts, ", "));
-  for (const std::string& line : OutputLines(cmd.out())) {
-    ArchiveMember member;
-    if (!ParseListingLine(line, member)) {
-      throw OVRIN_EXCEPTION(RepositoryException, "Dump has wrong format. Unreadable archive listing line '" + line + "'",
-                            2);
-    }
-    members.push_back(member);
-  }
+  members = ParseListing(cmd.out());
 }
 
 void CheckArchiveMembers(const std::vector<ArchiveMember>& members) {

@@ -1,6 +1,5 @@
 // Archive work through the external `tar` (and `perl` for split archives).
-// Every extraction returns the member names tar reports, relative to the
-// extraction directory, in tar's order.
+// Names are relative to the extraction directory, in tar's order.
 #pragma once
 
 #include <istream>
@@ -12,22 +11,6 @@
 
 namespace ovrin {
 
-void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir, std::vector<std::string>& files,
-                    const std::vector<std::string>& includes, const std::vector<std::string>& excludes);
-// Extracts the members at the archive's top level (with `pattern`, only those
-// whose names match it as a shell wildcard).
-void ExtractArchiveRoot(const std::vector<std::string>& parts, const std::string& dir,
-                        std::vector<std::string>& files, const std::string& pattern = "");
-// Extracts the first member named exactly `name` and stops reading there.
-void ExtractArchiveMember(const std::vector<std::string>& parts, const std::string& dir, const std::string& name,
-                          std::vector<std::string>& files);
-void ExtractArchiveSubDir(const std::vector<std::string>& parts, const std::string& subDir, const std::string& dir,
-                          std::vector<std::string>& files);
-// Completes the tar call for `parts`; for several parts returns a perl command
-// running a generated script whose guard is added to `guards`.
-tLogExecCmd SendFilesToTar(tLogExecCmd& tar, const std::vector<std::string>& parts,
-                           const std::vector<std::string>& tarArgs, std::vector<TempFileGuard>& guards);
-
 // One member of an archive listing: its type letter as the verbose listing
 // shows it ('-' regular file, 'd' directory, 'l' symbolic link, 'h' hard
 // link, 'c'/'b' device, 'p' fifo, ...) and its name exactly as stored.
@@ -35,6 +18,27 @@ struct ArchiveMember {
   char type = '?';
   std::string name;
 };
+
+// Extracts the archive into `dir` in one pass over it and returns the members
+// as stored, in tar's order (with `includes`, only the members matching one of
+// them as a shell wildcard; with `excludes`, without those and their trees).
+// The members are checked as CheckArchiveMembers does; when tar fails, the
+// archive is listed once more so that a refused member is named, otherwise
+// tRepository::ArchiverError carries tar's error output. Whatever is refused
+// may have landed in `dir`, which must therefore be a directory of its own
+// that the caller removes.
+void ExtractArchive(const std::vector<std::string>& parts, const std::string& dir,
+                    std::vector<ArchiveMember>& members, const std::vector<std::string>& includes,
+                    const std::vector<std::string>& excludes);
+// Extracts into `dir` the first member at the archive's top level whose name
+// matches the shell wildcard `pattern`, and stops reading right after it. An
+// archive without one is read to its end and leaves `dir` as it was; that and
+// any other failure of tar is for the caller to tell from `dir`.
+void ExtractFirstAtTop(const std::vector<std::string>& parts, const std::string& dir, const std::string& pattern);
+// Completes the tar call for `parts`; for several parts returns a perl command
+// running a generated script whose guard is added to `guards`.
+tLogExecCmd SendFilesToTar(tLogExecCmd& tar, const std::vector<std::string>& parts,
+                           const std::vector<std::string>& tarArgs, std::vector<TempFileGuard>& guards);
 
 // Lists every member of the archive through the same part joining as the
 // extractions; names are not stripped of leading '/' or '../'. A failing

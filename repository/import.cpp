@@ -41,46 +41,22 @@ std::vector<std::string> LocalParts(tRepositoryTransport& transport, const std::
   return local;
 }
 
-// The checked listing of the archive: member names as stored.
-std::vector<std::string> ListAndCheck(const std::vector<std::string>& localParts) {
-  std::vector<ArchiveMember> members;
-  ListArchive(localParts, members);
-  CheckArchiveMembers(members);
-  return MemberNames(members);
+// An exported dump always brings sidecars; tar reports nothing wrong with
+// an archive of something else, so this is the first sign of one.
+void RequireSidecars(const std::vector<std::string>& names, const std::vector<std::string>& localParts) {
+  if (std::none_of(names.begin(), names.end(),
+                   [](const std::string& name) { return BeginsWith(name, DISCOVERED + "/"); })) {
+    throw OVRIN_ERROR(tRepository::ArchiverError) % ("unable to extract files from " + Concat(localParts, ", "));
+  }
 }
 
-// The dump's type as its descriptor `infoXml` in the local directory `dir` tells it.
-std::string ReadDumpType(const std::string& dir, const std::string& infoXml) {
-  std::unique_ptr<tRepositoryTransport> local(tRepositoryTransport::Get(dir));
-  local->Init("", "", false, 0);
-  tInfoXmlReader reader(local.get(), infoXml);
-  reader.ReadObject();
-  return reader.ObjectType();
-}
-
-// The one descriptor at the archive's top level. Only it is extracted, into
-// `dir`: the usual dump has it near the front and tar stops right after it.
-std::string ExtractDescriptor(const std::vector<std::string>& localParts, const std::vector<std::string>& listed,
-                              const std::string& fileSpec, const std::string& dir) {
-  std::map<std::string, int> rootXmls;
-  for (const std::string& name : listed) {
-    if (name.find('/') == std::string::npos && EndsWith(name, ".xml")) ++rootXmls[name];
-  }
-  // A name that needed escaping in the listing, or that is stored twice,
-  // takes a pass over the whole top level. tar fails when a pattern matches
-  // nothing, so an archive without a candidate is not asked.
-  std::vector<std::string> rootFiles;
-  const auto only = rootXmls.begin();
-  if (rootXmls.size() == 1 && only->second == 1 && only->first.find('\\') == std::string::npos) {
-    ExtractArchiveMember(localParts, dir, only->first, rootFiles);
-  } else if (!rootXmls.empty()) {
-    ExtractArchiveRoot(localParts, dir, rootFiles, "*.xml");
-  }
+// The one descriptor at the archive's top level among the member `names`.
+std::string RootDescriptor(const std::vector<std::string>& names, const std::string& fileSpec) {
   std::vector<std::string> candidates;
-  for (const std::string& file : rootFiles) {
-    if (!EndsWith(file, ".xml")) continue;
-    if (GetInfoXmlsLabel(file).empty()) throw OVRIN_EXCEPTION(RepositoryException, "bad name of info file", 2);
-    candidates.push_back(file);
+  for (const std::string& name : names) {
+    if (name.find('/') != std::string::npos || !EndsWith(name, ".xml")) continue;
+    if (GetInfoXmlsLabel(name).empty()) throw OVRIN_EXCEPTION(RepositoryException, "bad name of info file", 2);
+    candidates.push_back(name);
   }
   if (candidates.empty()) {
     throw OVRIN_EXCEPTION(RepositoryException, "root of arhive " + fileSpec + " does no contains xml files", 2);
@@ -89,6 +65,47 @@ std::string ExtractDescriptor(const std::vector<std::string>& localParts, const 
     throw OVRIN_EXCEPTION(RepositoryException, "root of arhive " + fileSpec + " contains more than 1 xml file", 2);
   }
   return candidates.front();
+}
+
+// What the descriptor `infoXml` in the local directory `dir` says of the dump.
+struct DumpIdentity {
+  std::string type;
+  std::string guid;
+};
+DumpIdentity ReadDumpIdentity(const std::string& dir, const std::string& infoXml) {
+  std::unique_ptr<tRepositoryTransport> local(tRepositoryTransport::Get(dir));
+  local->Init("", "", false, 0);
+  tInfoXmlReader reader(local.get(), infoXml);
+  reader.ReadObject();
+  return DumpIdentity{reader.ObjectType(), reader.ObjectGuid()};
+}
+
+// The descriptor at the front of the archive, extracted alone into `dir`:
+// tar stops reading right after it. Empty when the first top-level "*.xml"
+// is no regular file with a descriptor's name, or when there is none.
+std::string PeekDescriptor(const std::vector<std::string>& localParts, const std::string& dir) {
+  fs::create_directory(dir);
+  ExtractFirstAtTop(localParts, dir, "*.xml");
+  boost::system::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (fs::is_regular_file(it->symlink_status()) && !GetInfoXmlsLabel(name).empty()) return name;
+  }
+  return "";
+}
+
+// The answer for a dump the repository holds already, known before the
+// archive is extracted: the repository index names the directories of the
+// object with the descriptor's GUID, and one of them has this descriptor.
+std::string KnownDescriptor(tRepositoryTransport& storage, const std::string& dumpType, const std::string& guid,
+                            const std::string& infoXml) {
+  if (dumpType == "server") return storage.IsExist(infoXml) ? infoXml : "";
+  for (const std::string& id : GetDiscoveredNames(storage, guid)) {
+    if (!IsPlainComponent(id)) continue;
+    const std::string path = JoinPath(JoinPath(GetObjectTypeGroupDir(dumpType), id), infoXml);
+    if (storage.IsExist(path)) return path;
+  }
+  return "";
 }
 
 // A member stored twice would land as its last copy while the checks saw the
@@ -185,16 +202,17 @@ void PlanIndexItems(tRepositoryTransport& storage, const std::vector<std::string
   }
 }
 
-// Extracts the archive into `tree` and returns the members that landed there,
-// status items dropped.
+// Extracts the archive into `tree` in one pass. Returns the members as
+// stored, checked; `staged` gets what actually landed, status items dropped.
 std::vector<std::string> ExtractStaged(const std::vector<std::string>& localParts, const std::string& tree,
-                                       std::vector<std::string>& tarNames, const std::vector<std::string>& includes,
+                                       std::vector<std::string>& staged, const std::vector<std::string>& includes,
                                        const std::vector<std::string>& excludes) {
   fs::create_directory(tree);
-  ExtractArchive(localParts, tree, tarNames, includes, excludes);
-  std::vector<std::string> members = ListStagedMembers(tree);
-  DropStagedVerdicts(tree, members);
-  return members;
+  std::vector<ArchiveMember> members;
+  ExtractArchive(localParts, tree, members, includes, excludes);
+  staged = ListStagedMembers(tree);
+  DropStagedVerdicts(tree, staged);
+  return MemberNames(members);
 }
 
 }  // namespace
@@ -207,56 +225,72 @@ DumpImportResult tRepository::ImportFromRepo(tRepository& source, const std::str
                                              const std::string& objectType, const std::string&) {
   LogStep(logPrefix + "Import from " + source.Transport().GetUrl() + "/" + fileSpec);
 
-  // 1. The archive's parts, readable on this host, and its listing, checked
-  //    before any member is written anywhere.
+  // 1. The archive's parts, readable on this host. Whatever is extracted goes
+  //    into the staging directory, which a later run clears should this one
+  //    be killed.
   std::vector<std::string> parts;
   GetFileParts(source.Transport(), fileSpec, parts);
   const std::vector<std::string> localParts = LocalParts(source.Transport(), parts);
-  const std::vector<std::string> listed = ListAndCheck(localParts);
-  if (std::none_of(listed.begin(), listed.end(),
-                   [](const std::string& name) { return BeginsWith(name, DISCOVERED + "/"); })) {
-    throw OVRIN_ERROR(ArchiverError) % ("unable to extract files from " + Concat(localParts, ", "));
+  tImportStaging staging(*transport);
+
+  // 2. Before the bulk of the archive is read: the descriptor at its front
+  //    tells the dump's type, which the requester must be allowed to import,
+  //    and a dump the repository holds already is not imported again. An
+  //    archive without one is refused on its listing, before anything of it
+  //    is written.
+  const std::string peekDir = JoinPath(staging.Path(), "descriptor");
+  const std::string peeked = PeekDescriptor(localParts, peekDir);
+  DumpIdentity early;
+  if (!peeked.empty()) {
+    early = ReadDumpIdentity(peekDir, peeked);
+    if (!objectType.empty()) {
+      LogMsg(logPrefix + "Checking dump type match to " + objectType);
+      CheckObjectType(early.type, objectType);
+    }
+    const std::string known = KnownDescriptor(*transport, early.type, early.guid, peeked);
+    if (!known.empty()) return DumpImportResult{known, 1};
+  } else {
+    std::vector<ArchiveMember> members;
+    ListArchive(localParts, members);
+    CheckArchiveMembers(members);
+    RequireSidecars(MemberNames(members), localParts);
+    RootDescriptor(MemberNames(members), fileSpec);
   }
 
-  // 2. The descriptor tells the dump's type, which the requester must be
-  //    allowed to import. Whatever is extracted goes into the staging
-  //    directory, which a later run clears should this one be killed.
-  tImportStaging staging(*transport);
-  const std::string descriptorDir = JoinPath(staging.Path(), "descriptor");
-  fs::create_directory(descriptorDir);
-  const std::string infoXml = ExtractDescriptor(localParts, listed, fileSpec, descriptorDir);
+  // 3. One pass over the archive into the staging directory, listing every
+  //    member as stored; what the listing and what actually landed say is
+  //    checked before anything moves: kinds, names, the one descriptor,
+  //    sidecars, and the type and object id the decisions are made on.
+  const std::string tree = JoinPath(staging.Path(), "dump");
+  std::vector<std::string> members;
+  const std::vector<std::string> listed = ExtractStaged(localParts, tree, members, {}, {});
+  LogMsg(Concat(listed, ", "));
+  FaultPoint("import-extracted");
+  RequireSidecars(listed, localParts);
+  const std::string infoXml = RootDescriptor(listed, fileSpec);
   RefuseDuplicates(listed);
-  const std::string dumpType = ReadDumpType(descriptorDir, infoXml);
-  if (!objectType.empty()) {
+  const std::string dumpType = ReadDumpIdentity(tree, infoXml).type;
+  if (!peeked.empty() && (infoXml != peeked || dumpType != early.type)) {
+    throw OVRIN_EXCEPTION(RepositoryException,
+                          "Dump has wrong format. Archive " + fileSpec + " changed while it was read", 2);
+  }
+  if (peeked.empty() && !objectType.empty()) {
     LogMsg(logPrefix + "Checking dump type match to " + objectType);
     CheckObjectType(dumpType, objectType);
   }
-
-  // 3. A dump that is there already is not imported again.
   const std::string targetDir = TargetDir(dumpType, listed, infoXml);
   const std::string targetInfo = JoinPath(targetDir, infoXml);
   if (transport->IsExist(targetInfo)) return DumpImportResult{targetInfo, 1};
-
-  // 4. Every name must belong to the dump.
   std::vector<std::string> ignored;
   CheckImportedFiles(infoXml, listed, D_ITEM_STATUS, ignored);
-
-  // 5. The archive goes into the staging directory, where what actually
-  //    landed is checked again: kinds, names, sidecars, and the type and
-  //    object id the decisions above were made on.
-  const std::string tree = JoinPath(staging.Path(), "dump");
-  std::vector<std::string> tarNames;
-  const std::vector<std::string> members = ExtractStaged(localParts, tree, tarNames, {}, {});
-  LogMsg(Concat(tarNames, ", "));
-  FaultPoint("import-extracted");
   CheckStagedSidecars(tree, members, infoXml);
   CheckImportedFiles(infoXml, members, D_ITEM_STATUS, ignored);
-  if (ReadDumpType(tree, infoXml) != dumpType || TargetDir(dumpType, members, infoXml) != targetDir) {
+  if (TargetDir(dumpType, members, infoXml) != targetDir) {
     throw OVRIN_EXCEPTION(RepositoryException,
                           "Dump has wrong format. Archive " + fileSpec + " changed while it was read", 2);
   }
 
-  // 6. The plan: what is new, what is there already with the same bytes, and
+  // 4. The plan: what is new, what is there already with the same bytes, and
   //    whatever conflicts with what the repository holds refuses the import.
   PlacementPlan plan = PlanPlacement(*transport, tree, members, targetDir);
   const std::vector<std::string> missing = MissingDirs(*transport, targetDir);
@@ -266,7 +300,7 @@ DumpImportResult tRepository::ImportFromRepo(tRepository& source, const std::str
   PlanIndexItems(*transport, IndexItems(members), indexDir, plan);
   if (!plan.kept.empty()) LogMsg(logPrefix + "Already present with the same content: " + Concat(plan.kept, ", "));
 
-  // 7. The journal first, then the members, the descriptors last; the journal
+  // 5. The journal first, then the members, the descriptors last; the journal
   //    is removed when the top descriptor has landed. Until then a failure,
   //    here or in a later run after a kill, undoes exactly what was placed.
   tImportJournal journal(*transport, staging.RunName());
@@ -279,14 +313,13 @@ void tRepository::UnpackToRepo(const std::vector<std::string>& parts, tRepositor
                                std::vector<std::string>* outFiles, const std::vector<std::string>& includes,
                                const std::vector<std::string>& excludes) {
   LogVerboseMsg(logPrefix + "Unpack from " + Concat(parts, ", ") + " to " + target.Transport().GetUrl() + "/" + dir);
-  const std::vector<std::string> localParts = LocalParts(*transport, parts);
-  ListAndCheck(localParts);
   if (HasParentReference(dir)) throw OVRIN_EXCEPTION(TransportException, " unable to create directory " + dir, 0);
+  const std::vector<std::string> localParts = LocalParts(*transport, parts);
 
   tImportStaging staging(target.Transport());
   const std::string tree = JoinPath(staging.Path(), "dump");
-  std::vector<std::string> files;
-  const std::vector<std::string> members = ExtractStaged(localParts, tree, files, includes, excludes);
+  std::vector<std::string> members;
+  const std::vector<std::string> files = ExtractStaged(localParts, tree, members, includes, excludes);
   PlacementPlan plan = PlanPlacement(target.Transport(), tree, members, dir);
   const std::vector<std::string> missing = MissingDirs(target.Transport(), dir);
   plan.dirs.insert(plan.dirs.begin(), missing.begin(), missing.end());

@@ -608,6 +608,34 @@ TEST_F(ImportSafety, IdenticalFilesCountAsImported) {
   EXPECT_TRUE(dktest::Exists(Dumps("clients/c1/.unpack_data/backup_db_" + LABEL + ".tgz")));
 }
 
+// The type check and the answer for a dump imported already come from the
+// descriptor at the front of the archive: a copy cut short right after it
+// gets the same answers, which a run that read further could not give.
+TEST_F(ImportSafety, RefusalsAndRepeatsAreAnsweredFromTheFront) {
+  const std::string archive = work / ("backup_" + LABEL + ".tgz");
+  Exported(archive, 1, 1 << 20, true);
+  ASSERT_EQ(0, Import(archive).code);
+  const Words before = Snapshot();
+  const std::string cut = work / ("cut/backup_" + LABEL + ".tgz");
+  dktest::WriteFile(cut, dktest::ReadFile(archive).substr(0, 16384));
+
+  dktest::RunResult again = Import(cut);
+  EXPECT_EQ(111, again.code) << again.out;
+  EXPECT_EQ("clients/c1/backup_info_" + LABEL + ".xml\n", again.out);
+  dktest::RunResult below = Import(cut, {"--type", "domain"});
+  EXPECT_EQ(112, below.code) << below.out;
+  EXPECT_EQ("Import error:  Dump does not match to type domain\n", below.out);
+  EXPECT_EQ(before, Snapshot());
+
+  // Cut short, a dump the repository lacks is read to the cut and refused.
+  ASSERT_EQ(0, Run({"--delete-dump", "--dump-specification", "clients/c1/backup_info_" + LABEL + ".xml"}).code);
+  const Words emptied = Snapshot();
+  dktest::RunResult cutShort = Import(cut);
+  EXPECT_EQ(1, cutShort.code) << cutShort.out;
+  EXPECT_EQ(0u, cutShort.out.find("Archiver error: ")) << cutShort.out;
+  EXPECT_EQ(emptied, Snapshot());
+}
+
 // FIFOs where archives, parts or join sources should be are refused at once.
 TEST_F(ImportSafety, OddFilesAreRefusedWithoutWaiting) {
   const std::string dir = work / "odd";

@@ -85,9 +85,9 @@ TEST_P(ArchiveExtraction, YieldsEveryMemberWithItsContent) {
   SmallArchive a;
   const Words parts = a.Pack("d_1001011200.tgz", std::get<0>(GetParam()), std::get<1>(GetParam()));
   TempDir dest;
-  Words files;
+  std::vector<ovrin::ArchiveMember> files;
   ovrin::ExtractArchive(parts, dest.path(), files, {}, {});
-  EXPECT_EQ(a.members, files);
+  EXPECT_EQ(a.members, ovrin::MemberNames(files));
   for (const std::string& member : a.members) EXPECT_EQ(ReadFile(a.tree / member), ReadFile(dest / member));
 }
 
@@ -111,9 +111,9 @@ TEST_F(Archive, SplitPartsReachTarWholeWhateverTheirNamesHold) {
   }
   const std::string dest = base / odd;
   ASSERT_EQ(0, mkdir(dest.c_str(), 0700));
-  Words files;
+  std::vector<ovrin::ArchiveMember> files;
   ovrin::ExtractArchive(parts, dest, files, {}, {});
-  EXPECT_EQ(a.members, files);
+  EXPECT_EQ(a.members, ovrin::MemberNames(files));
   EXPECT_EQ(ReadFile(a.tree / a.members[1]), ReadFile(dest + "/" + a.members[1]));
 }
 
@@ -121,7 +121,7 @@ TEST_F(Archive, AFailingPartOrTarFailsTheRun) {
   SmallArchive a;
   Words parts = a.Pack("d_1001011200.tar", false, 3);
   TempDir dest;
-  Words files;
+  std::vector<ovrin::ArchiveMember> files;
 
   // The last part missing: tar meets a truncated archive.
   Words truncated(parts.begin(), parts.end() - 1);
@@ -141,43 +141,68 @@ TEST_F(Archive, AFailingPartOrTarFailsTheRun) {
   EXPECT_THROW(ovrin::ExtractArchive({}, dest.path(), files, {}, {}), ovrin::Exc<&ovrin::tRepository::ArchiverError>);
 }
 
-TEST_F(Archive, RootSubDirAndSelectionsTakeOnlyTheirMembers) {
+TEST_F(Archive, SelectionsTakeOnlyTheirMembersAndThePeekStopsAtTheFirst) {
   SmallArchive a;
   a.members.push_back("sub/backup_more_1001011200.tgz");
   WriteFile(a.tree / a.members.back(), "more");
+  a.members.push_back("later_1001011200.xml");
+  WriteFile(a.tree / a.members.back(), "<later/>");
   const Words parts = a.Pack("d_1001011200.tgz", true, 2);
 
-  TempDir root, side, picked, rest;
-  Words files;
-  ovrin::ExtractArchiveRoot(parts, root.path(), files);
-  EXPECT_EQ((Words{a.members[0], a.members[1]}), files);
-  EXPECT_EQ((Words{a.members[0], a.members[1]}), dktest::ListTree(root.path()));
-
-  ovrin::ExtractArchiveSubDir(parts, ".discovered", side.path(), files);
-  EXPECT_EQ(Words{a.members[2]}, files);
-
+  TempDir picked, rest, peek;
+  std::vector<ovrin::ArchiveMember> files;
   ovrin::ExtractArchive(parts, picked.path(), files, {"sub", "backup_info_1001011200.xml"}, {});
-  EXPECT_EQ((Words{a.members[0], a.members[3]}), files);
+  EXPECT_EQ((Words{a.members[0], a.members[3]}), ovrin::MemberNames(files));
+  // An excluded directory takes everything below it; the directory tar makes
+  // for a member whose parent the archive lacks is no member.
+  ovrin::ExtractArchive(parts, rest.path(), files, {}, {"sub", "later_1001011200.xml"});
+  EXPECT_EQ((Words{a.members[0], a.members[1], a.members[2]}), ovrin::MemberNames(files));
+  EXPECT_EQ((Words{".discovered/", ".discovered/backup_info_1001011200/", a.members[2], a.members[0], a.members[1]}),
+            dktest::ListTree(rest.path()));
 
-  // An excluded directory takes everything below it.
-  ovrin::ExtractArchive(parts, rest.path(), files, {}, {"sub", ".discovered"});
-  EXPECT_EQ((Words{a.members[0], a.members[1]}), files);
+  // Only the first top-level match lands, nothing below the top.
+  ovrin::ExtractFirstAtTop(parts, peek.path(), "*.xml");
+  EXPECT_EQ(Words{a.members[0]}, dktest::ListTree(peek.path()));
+  TempDir none;
+  ovrin::ExtractFirstAtTop(parts, none.path(), "*.none");
+  EXPECT_EQ(Words{}, dktest::ListTree(none.path()));
 }
 
 // Builds an archive from `setup` (a shell snippet run inside a scratch tree)
-// and `tarArgs`, and returns what the member checks say about it.
+// and `tarArgs` (none: `setup` writes ../a.tar itself), and returns what its listing and its extraction each say
+// about it; the extraction never writes beside its directory.
 std::string CheckVerdict(const std::string& setup, const std::string& tarArgs) {
   TempDir dir;
-  Shell("cd '" + dir.path() + "' && mkdir t && cd t && " + setup + " && tar -cPf ../a.tar " + tarArgs);
+  Shell("cd '" + dir.path() + "' && mkdir t && cd t && " + setup + (tarArgs.empty() ? "" : " && tar -cPf ../a.tar " + tarArgs));
   std::vector<ovrin::ArchiveMember> members;
   ovrin::ListArchive({dir / "a.tar"}, members);
+  std::string listed = "accepted";
   try {
     ovrin::CheckArchiveMembers(members);
-    return "accepted";
   } catch (const ovrin::RepositoryException& e) {
     EXPECT_EQ(2, e.status);
-    return e.what();
+    listed = e.what();
   }
+  Shell("mkdir -p '" + dir.path() + "/out/in'");
+  // Everything but what lands in out/in.
+  const auto outside = [&dir]() {
+    Words entries;
+    for (const std::string& entry : dktest::SnapshotTree(dir.path())) {
+      if (entry.compare(0, 7, "out/in/") != 0) entries.push_back(entry);
+    }
+    return entries;
+  };
+  const Words before = outside();
+  std::string extracted = "accepted";
+  try {
+    ovrin::ExtractArchive({dir / "a.tar"}, dir / "out/in", members, {}, {});
+  } catch (const ovrin::RepositoryException& e) {
+    EXPECT_EQ(2, e.status);
+    extracted = e.what();
+  }
+  EXPECT_EQ(listed, extracted);
+  EXPECT_EQ(before, outside()) << tarArgs;
+  return listed;
 }
 
 TEST_F(Archive, HostileMembersAreRefusedWithTheirStoredNames) {
@@ -193,6 +218,11 @@ TEST_F(Archive, HostileMembersAreRefusedWithTheirStoredNames) {
   EXPECT_EQ(prefix + "h link to f' is not a regular file or directory",
             CheckVerdict("echo > f && ln f h", "f h"));
   EXPECT_EQ(prefix + "p' is not a regular file or directory", CheckVerdict("mkfifo p", "p"));
+  // A link out of the tree, then a member written through it.
+  EXPECT_EQ(prefix + "l -> ..' is not a regular file or directory",
+            CheckVerdict("ln -s .. l && tar -cf ../a.tar l && rm l && mkdir l && echo x > l/x && "
+                         "tar -rf ../a.tar l/x",
+                         ""));
   if (geteuid() == 0) {
     EXPECT_EQ(prefix + "null' is not a regular file or directory", CheckVerdict("mknod null c 1 3", "null"));
   }

@@ -19,7 +19,6 @@ using Words = std::vector<std::string>;
 using dktest::ExportedDump;
 using dktest::ListTree;
 using dktest::ReadFile;
-using dktest::Shell;
 using dktest::TempDir;
 using dktest::WriteFile;
 
@@ -113,7 +112,7 @@ TEST_P(ImportForms, UnpacksTheDumpIntoItsObjectDirectory) {
 INSTANTIATE_TEST_SUITE_P(PlainGzipSplit, ImportForms,
                          ::testing::Combine(::testing::Bool(), ::testing::Values(1, 3), ::testing::Bool()));
 
-TEST_F(Import, ServerDumpsGoToTheRootAndTypesRankAgainstTheRequester) {
+TEST_F(Import, ServerDumpsGoToTheRootAndMinorTypesPassTheRequester) {
   ExportedDump server;
   server.type = "server";
   server.objectId = "";
@@ -133,14 +132,6 @@ TEST_F(Import, ServerDumpsGoToTheRootAndTypesRankAgainstTheRequester) {
   domain.prefix = "dom";
   domain.contents = {"dom_htdocs_1001011200.tgz"};
   EXPECT_EQ("domains/example.test/dom_info_1001011200.xml", Run(Export(domain), "client").text);
-
-  ExportedDump reseller;
-  reseller.type = "reseller";
-  reseller.objectId = "r1";
-  reseller.prefix = "res";
-  reseller.contents = {};
-  const std::string text = Fails<ovrin::ImportException>(Export(reseller), 2, "client");
-  EXPECT_EQ("Import error:  Dump does not match to type client", text);
 }
 
 TEST_F(Import, ArchivesOfTheWrongShapeAreRefusedAndLeaveNothing) {
@@ -187,39 +178,6 @@ TEST_F(Import, ArchivesOfTheWrongShapeAreRefusedAndLeaveNothing) {
   const std::string name = Export(ExportedDump(), true, 3);
   ASSERT_EQ(0, std::remove((storage / name).c_str()));
   Fails<ovrin::RepositoryException>(name, 1);
-}
-
-TEST_F(Import, HostileArchivesAreRefusedBeforeAnythingIsWritten) {
-  // Each case adds a member of its own next to an otherwise valid dump.
-  struct Case {
-    std::string setup;  // shell snippet run in the dump tree
-    std::string member;
-  };
-  TempDir outside;
-  const std::vector<Case> cases = {
-      {"echo evil > ../backup_x_1001011200.tgz", "../backup_x_1001011200.tgz"},
-      {"true", outside / "backup_abs_1001011200.tgz"},
-      {"ln -s /etc/passwd backup_link_1001011200.tgz", "backup_link_1001011200.tgz"},
-      {"ln backup_user_1001011200.tgz backup_hard_1001011200.tgz", "backup_hard_1001011200.tgz"},
-      {"mkfifo backup_fifo_1001011200.tgz", "backup_fifo_1001011200.tgz"},
-  };
-  WriteFile(outside / "backup_abs_1001011200.tgz", "abs");
-  for (const Case& c : cases) {
-    TempDir base;
-    const std::string tree = base / "tree";
-    ExportedDump dump;
-    Words members = dktest::WriteDumpTree(tree, dump);
-    Shell("cd '" + tree + "' && " + c.setup);
-    members.push_back(c.member);
-    // -P keeps absolute and "../" names as they are given.
-    Words args = {"-cPf", storage / ArchiveName(false), "--no-recursion", "-C", tree};
-    args.insert(args.end(), members.begin(), members.end());
-    ASSERT_EQ(0, dktest::Run("tar", args).code) << c.member;
-    const std::string text = Fails<ovrin::RepositoryException>(ArchiveName(false), 2);
-    EXPECT_NE(std::string::npos, text.find("Archive member '" + c.member)) << text;
-  }
-  EXPECT_EQ("abs", ReadFile(outside / "backup_abs_1001011200.tgz"));
-  EXPECT_EQ(Words{"backup_abs_1001011200.tgz"}, ListTree(outside.path()));
 }
 
 TEST_F(Import, ObjectIdsMustBePlainNames) {
@@ -291,10 +249,6 @@ TEST_F(Import, UnpackIntoALocalDirectoryKeepsTarsReport) {
   EXPECT_EQ(Words{}, ListTree(installation.tmp()));
 }
 
-// How an import reads the descriptor before anything is written: tar is
-// asked for the one descriptor only and may stop reading the archive early;
-// what it reads must be the copy that the import keeps.
-
 // A descriptor at the front of a large split archive: tar stops after it
 // while the joining script still has megabytes to pass, and that early end
 // is no failure.
@@ -303,7 +257,7 @@ TEST_F(Import, EarlyEndOfTarOverSplitPartsIsNoFailure) {
   TempDir tree;
   const Words members = dktest::WriteDumpTree(tree.path(), dump);
   // Incompressible content well beyond any pipe buffer.
-  dktest::Shell("head -c 8388608 /dev/urandom > '" + tree / "backup_user_1001011200.tgz" + "'");
+  dktest::Shell("head -c 4194304 /dev/urandom > '" + tree / "backup_user_1001011200.tgz" + "'");
   const std::string content = ReadFile(tree / "backup_user_1001011200.tgz");
   dktest::PackMembers(tree.path(), members, storage / "backup_1001011200.tgz", true);
   dktest::SplitIntoParts(storage / "backup_1001011200.tgz", 4);
