@@ -112,4 +112,22 @@ void LogMsg(const RepoLoggableException<ExTraceable>& e) {
   if (theDebugLog) theDebugLog->log(e.LoggablePart());
 }
 
+std::string LogCurrentFailure(const std::string& prefix) {
+  try {
+    throw;
+  } catch (const ExTraceable& e) {
+    LogMsg(e);
+    return e.what();
+  } catch (const RepoLoggableException<ExTraceable>& e) {
+    LogMsg(e);
+    return e.what();
+  } catch (const std::exception& e) {
+    LogError(prefix + e.what());
+    return e.what();
+  } catch (...) {
+    LogError(prefix + "unknown error");
+    return "unknown error";
+  }
+}
+
 }  // namespace ovrin

@@ -68,5 +68,10 @@ void LogMsg(const std::string& text);
 // Errors as objects; always written, with all their levels.
 void LogMsg(const ExTraceable& e);
 void LogMsg(const RepoLoggableException<ExTraceable>& e);
+// Logs the exception being handled (a tagged error with all its levels, any
+// other one as an error line `prefix` + its text) and returns its text
+// ("unknown error" for one that is no std::exception). Call only inside a
+// catch block.
+std::string LogCurrentFailure(const std::string& prefix = "");
 
 }  // namespace ovrin

@@ -73,14 +73,8 @@ void tRepository::BackupsList(const std::string& type, const std::string& guid, 
   std::vector<std::string> objectIds;
   try {
     objectIds = GetDiscoveredNames(*rootTransport, guid);
-  } catch (const RepoLoggableException<ExTraceable>& e) {
-    LogMsg(e);
-  } catch (const ExTraceable& e) {
-    LogMsg(e);
-  } catch (const std::exception& e) {
-    LogError(logPrefix + "Unable to retreave object ids from central repository: " + e.what());
   } catch (...) {
-    LogError(logPrefix + "Unable to retreave object ids from central repository: unknown exception");
+    LogCurrentFailure(logPrefix + "Unable to retreave object ids from central repository: ");
   }
   if (!objectName.empty() && !Contains(objectIds, objectName)) objectIds.push_back(objectName);
 

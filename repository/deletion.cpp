@@ -137,15 +137,8 @@ void tRepository::DeletePackedBackup(const std::string& fileSpec) {
     throw;
   } catch (const RepositoryException&) {
     throw;
-  } catch (const ExTraceable& e) {
-    LogMsg(e);
-    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to delete packed dump: ") + e.what(), 0);
-  } catch (const RepoLoggableException<ExTraceable>& e) {
-    LogMsg(e);
-    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to delete packed dump: ") + e.what(), 0);
-  } catch (const std::exception& e) {
-    LogError(std::string("Error: ") + e.what());
-    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to delete packed dump: ") + e.what(), 0);
+  } catch (const std::exception&) {
+    throw OVRIN_EXCEPTION(RepositoryException, "unable to delete packed dump: " + LogCurrentFailure("Error: "), 0);
   }
 }
 

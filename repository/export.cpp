@@ -352,12 +352,8 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
     throw;
   } catch (const RepositoryException&) {
     throw;
-  } catch (const ExTraceable& e) {
-    LogMsg(e);
-    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to export file: ") + e.what(), 0);
-  } catch (const std::exception& e) {
-    LogError(std::string("Error: ") + e.what());
-    throw OVRIN_EXCEPTION(RepositoryException, std::string("unable to export file: ") + e.what(), 0);
+  } catch (const std::exception&) {
+    throw OVRIN_EXCEPTION(RepositoryException, "unable to export file: " + LogCurrentFailure("Error: "), 0);
   }
 }
 

@@ -113,8 +113,7 @@ std::string KnownDescriptor(tRepositoryTransport& storage, const std::string& du
 void RefuseDuplicates(const std::vector<std::string>& listed) {
   std::set<std::string> seen;
   for (const std::string& name : listed) {
-    std::string bare = name;
-    while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+    const std::string bare = TrimTrailingSlashes(name);
     if (!seen.insert(bare).second) {
       throw OVRIN_EXCEPTION(RepositoryException,
                             "Dump has wrong format. Archive member '" + bare + "' occurs more than once", 2);

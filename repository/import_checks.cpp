@@ -26,8 +26,7 @@ void CheckSidecarName(const std::string& dumpName, const std::string& prefix, co
 // A directory member: the sidecar root and other directories hold no content
 // of their own; a dump's sidecar directory must belong to this dump.
 void CheckDirectoryMember(const std::string& file, const std::string& prefix, const std::string& label) {
-  std::string dir = file;
-  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  const std::string dir = TrimTrailingSlashes(file);
   if (PathLeaf(PathBranch(dir)) == DISCOVERED) CheckSidecarName(PathLeaf(dir), prefix, label);
 }
 

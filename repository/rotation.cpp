@@ -46,6 +46,25 @@ size_t CountGroups(const BackupList& list) {
   return groups;
 }
 
+// Deletes one rotated backup at `path` through `remove`; the log lines
+// begin with `logPrefix` and then `tag` (the two kinds of series have their
+// own). A failure is logged and passed on.
+template <class Remove>
+void RemoveRotated(const std::string& logPrefix, const std::string& tag, const std::string& path, Remove&& remove) {
+  LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
+  try {
+    remove();
+  } catch (const ExTraceable& e) {
+    LogMsg(e);
+    LogMsg(logPrefix + tag + "Cannot delete backup '" + path + "'due to errors above");
+    throw;
+  } catch (...) {
+    LogError(logPrefix + tag + "Cannot delete backup '" + path + "'due to unknown error");
+    throw;
+  }
+  LogMsg(logPrefix + tag + "The backup '" + path + "'have been remove");
+}
+
 }  // namespace
 
 void tRepository::RotateFileBackup(const std::string& /*ownerGuid*/, const std::string& fileSpec, int count) {
@@ -95,18 +114,7 @@ void tRepository::RotateFileBackup(const std::string& /*ownerGuid*/, const std::
     sameGroupFollows = !backups.empty() && !oldest.stem.empty() && backups.front().stem == oldest.stem;
     if (!sameGroupFollows) --groups;
     const std::string path = JoinPath(dir, oldest.file);
-    LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
-    try {
-      transport->Delete(path);
-    } catch (const ExTraceable& e) {
-      LogMsg(e);
-      LogMsg(logPrefix + "Rotation: Cannot delete backup '" + path + "'due to errors above");
-      throw;
-    } catch (...) {
-      LogError(logPrefix + "Rotation: Cannot delete backup '" + path + "'due to unknown error");
-      throw;
-    }
-    LogMsg(logPrefix + "Rotation: The backup '" + path + "'have been remove");
+    RemoveRotated(logPrefix, "Rotation: ", path, [&]() { transport->Delete(path); });
   }
 }
 
@@ -196,19 +204,7 @@ void tRepository::RotateStructuredBackup(const std::string& ownerGuid, const std
         PlanBackupDeletions(std::vector<std::string>(doomed.begin() + begin, doomed.begin() + end));
     begin = end;
     for (const PlannedDeletion& plan : plans) {
-      const std::string& path = plan.infoPath;
-      LogVerboseMsg(logPrefix + "Rotation: Remove backup:" + path);
-      try {
-        DeletePlannedBackup(plan);
-      } catch (const ExTraceable& e) {
-        LogMsg(e);
-        LogMsg(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to errors above");
-        throw;
-      } catch (...) {
-        LogError(logPrefix + "Rotation:Cannot delete backup '" + path + "'due to unknown error");
-        throw;
-      }
-      LogMsg(logPrefix + "Rotation:The backup '" + path + "'have been remove");
+      RemoveRotated(logPrefix, "Rotation:", plan.infoPath, [&]() { DeletePlannedBackup(plan); });
     }
   }
   LogStep(logPrefix + "Rotate structured backups is finished for owner " + ownerGuid);

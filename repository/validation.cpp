@@ -178,16 +178,8 @@ void GetPackedBackupProps(tRepositoryTransport& transport, const std::string& pa
   std::vector<std::string> files;
   try {
     source.UnpackToRepo(relativeParts, unpacked, "", &files, {}, {});
-  } catch (const RepoLoggableException<ExTraceable>& e) {
-    LogMsg(e);
-    results.push_back(Result(BACKUP_STATUS_WRONG_FORMAT));
-    return;
-  } catch (const ExTraceable& e) {
-    LogMsg(e);
-    results.push_back(Result(BACKUP_STATUS_WRONG_FORMAT));
-    return;
-  } catch (const std::exception& e) {
-    LogError(e.what());
+  } catch (const std::exception&) {
+    LogCurrentFailure();
     results.push_back(Result(BACKUP_STATUS_WRONG_FORMAT));
     return;
   }

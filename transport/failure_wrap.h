@@ -6,12 +6,9 @@
 #include <string>
 
 #include "errors/loggable_exceptions.h"
+#include "log/debug_log.h"
 
 namespace ovrin {
-
-// Logs the exception being handled (a tagged error with all its levels, any
-// other one by its text) and returns its text. Call only inside a catch block.
-std::string LogCurrentFailure();
 
 // Runs `body`; a TransportException passes unchanged, every other failure
 // becomes TransportException(prefix + its text), status 0.

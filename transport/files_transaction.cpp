@@ -12,14 +12,8 @@ template <class Step>
 void UndoStep(Step&& step) {
   try {
     step();
-  } catch (const ExTraceable& e) {
-    LogMsg(e);
-  } catch (const RepoLoggableException<ExTraceable>& e) {
-    LogMsg(e);
-  } catch (const std::exception& e) {
-    LogMsg(std::string(e.what()));
   } catch (...) {
-    LogMsg(std::string("unknown error"));
+    LogCurrentFailure();
   }
 }
 

@@ -436,9 +436,9 @@ bool tFtpConnection::IsDirExist() {
 }
 
 void tFtpConnection::RunInParent(const std::string& command) {
-  std::string shortName = GetShortFileName(url);
-  const std::string parent = url.substr(0, url.size() - shortName.size());
-  while (!shortName.empty() && shortName.back() == '/') shortName.pop_back();
+  const std::string full = GetShortFileName(url);
+  const std::string parent = url.substr(0, url.size() - full.size());
+  const std::string shortName = TrimTrailingSlashes(full);
   // Commands given before the transfer run in the login directory, before
   // libcurl walks the URL's path; after it they run in the parent directory,
   // where the short name means what the URL means.

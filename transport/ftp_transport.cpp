@@ -299,8 +299,7 @@ void tRepositoryFtp::ListDirEx(const std::string& dir, std::vector<FileInfo>& in
     info.name = record.name;
     info.size = record.size;
     info.kind = record.kind;
-    std::string base = dir;
-    while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string base = TrimTrailingSlashes(dir);
     info.path = base.empty() ? record.name : base + "/" + record.name;
     infos.push_back(info);
   }
@@ -309,8 +308,7 @@ void tRepositoryFtp::ListDirEx(const std::string& dir, std::vector<FileInfo>& in
 bool tRepositoryFtp::IsExist(const std::string& name) {
   LogMsg("Transport: Check exist file " + name);
   return FtpOperation("unable to check file existence: ", [&] {
-    std::string trimmed = name;
-    while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
+    const std::string trimmed = TrimTrailingSlashes(name);
     const size_t slash = trimmed.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : trimmed.substr(0, slash + 1);
     const std::string shortName = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);

@@ -131,4 +131,9 @@ std::string PathBranch(const std::string& path) {
   return end == std::string::npos ? path.substr(0, 1) : path.substr(0, end + 1);
 }
 
+std::string TrimTrailingSlashes(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
 }  // namespace ovrin

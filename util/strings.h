@@ -34,6 +34,8 @@ std::string ToXmlText(const std::string& s);
 std::string JoinPath(const std::string& a, const std::string& b);
 // The last component of `path` ("" for "").
 std::string PathLeaf(const std::string& path);
+// `path` without its trailing slashes ("/" and "" become "").
+std::string TrimTrailingSlashes(std::string path);
 // Everything before the last component, without the trailing '/' ("" for one component).
 std::string PathBranch(const std::string& path);
 
