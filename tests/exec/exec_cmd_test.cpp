@@ -19,217 +19,139 @@ namespace {
 // A text of `size` bytes that repeats `pattern`, so truncation or reordering shows.
 std::string Pattern(const std::string& pattern, size_t size) {
   std::string text;
-  text.reserve(size);
   while (text.size() < size) text += pattern;
   text.resize(size);
   return text;
 }
 
-TEST(ExecCmd, BothOutputsOfSeveralMegabytesAreCollectedWhole) {
-  // Standard error is filled first, while standard output is still idle: a
-  // launcher that drained only one pipe at a time would block here.
+// Megabytes cross all three pipes at once (stderr fills while input is pending):
+// a launcher serving one pipe at a time blocks, one losing bytes shows.
+TEST(ExecCmd, AllThreePipesCarryMegabytesTogether) {
+  const std::string input = Pattern("the quick brown fox\n", 5 * 1024 * 1024 + 7);
   ExecCmd cmd("sh");
-  cmd << "-c" << "yes 0123456 | head -c 4000000 >&2; yes abcdefghijk | head -c 6000000; yes 0123456 | head -c 10 >&2";
+  cmd << "-c" << "yes 0123456 | head -c 4000000 >&2; cat; yes 0123456 | head -c 10 >&2";
+  cmd.setInput(input);
   EXPECT_EQ(0, cmd.exec());
-  EXPECT_TRUE(cmd.started());
-  EXPECT_TRUE(cmd.finished());
-  ASSERT_EQ(6000000u, cmd.out().size());
-  EXPECT_TRUE(cmd.out() == Pattern("abcdefghijk\n", 6000000));
+  EXPECT_TRUE(cmd.started() && cmd.finished());
+  ASSERT_EQ(input.size(), cmd.out().size());
+  EXPECT_TRUE(cmd.out() == input);
   ASSERT_EQ(4000010u, cmd.err().size());
   EXPECT_TRUE(cmd.err() == Pattern("0123456\n", 4000000) + "0123456\n01");
 }
 
-TEST(ExecCmd, InputIsFedWhileOutputIsDrained) {
-  // cat echoes while it reads: several megabytes in both directions at once.
-  const std::string input = Pattern("the quick brown fox\n", 5 * 1024 * 1024 + 7);
-  ExecCmd cmd("cat");
-  cmd.setInput(input);
-  EXPECT_EQ(0, cmd.exec(std::nothrow));
-  EXPECT_TRUE(cmd.out() == input);
-  EXPECT_EQ("", cmd.err());
-}
-
-TEST(ExecCmd, ChildThatIgnoresItsInputDoesNotHurtTheParent) {
-  // More input than a pipe holds, to a child that never reads it.
-  ExecCmd cmd("sh");
-  cmd << "-c" << "printf done";
-  cmd.setInput(Pattern("x", 4 * 1024 * 1024));
-  EXPECT_EQ(0, cmd.exec(std::nothrow));
-  EXPECT_EQ("done", cmd.out());
-}
-
-TEST(ExecCmd, FailureMessageHoldsCommandLineCodeAndOutputBlocks) {
-  ExecCmd cmd("sh");
-  cmd << "-c" << "printf x >&2; exit 3";
-  try {
-    cmd.exec();
-    FAIL() << "a non-zero exit status must raise";
-  } catch (const ExTraceable& e) {
-    EXPECT_EQ("ExecCmd::ExFailed", e.Code());
-    EXPECT_STREQ("Execution of sh -c printf\\ x\\ \\>\\&2\\;\\ exit\\ 3 failed with return code 3.\nStderr is\nx\n",
-                 e.what());
-  }
-  EXPECT_EQ(3, cmd.returnCode());
-
-  // Every block present; a text that already ends with a newline gets no second one.
-  ExecCmd all("sh");
-  all << "-c" << "cat; printf 'err\\n' >&2; exit 255";
-  all.setInput("in");
-  try {
-    all.exec();
-    FAIL() << "exit status 255 must raise";
-  } catch (const ExTraceable& e) {
-    EXPECT_STREQ(
-        "Execution of sh -c cat\\;\\ printf\\ \\'err\\\\n\\'\\ \\>\\&2\\;\\ exit\\ 255 failed with return code 255.\n"
-        "Stdin is\nin\nStdout is\nin\nStderr is\nerr\n",
-        e.what());
-  }
-}
-
+// exec(nothrow) returns the status (-1: killed, or reaped by the system; 1: no
+// start, reason on both outputs), keeps the output, survives unread input.
 TEST(ExecCmd, NothrowRunReturnsTheStatusAndKeepsTheOutput) {
-  ExecCmd cmd("sh");
-  cmd << "-c" << "echo out; echo err >&2; exit 42";
-  EXPECT_EQ(42, cmd.exec(std::nothrow));
-  EXPECT_EQ(42, cmd.returnCode());
-  EXPECT_EQ("out\n", cmd.out());
-  EXPECT_EQ("err\n", cmd.err());
-}
-
-TEST(ExecCmd, ChildKilledBySignalGivesMinusOne) {
-  ExecCmd cmd("sh");
-  cmd << "-c" << "echo before; kill -KILL $$; echo after";
-  EXPECT_EQ(-1, cmd.exec(std::nothrow));
-  EXPECT_EQ("before\n", cmd.out());
-
-  ExecCmd raising("sh");
-  raising << "-c" << "kill -TERM $$";
-  try {
-    raising.exec();
-    FAIL() << "a killed child must raise";
-  } catch (const ExTraceable& e) {
-    EXPECT_NE(std::string::npos, std::string(e.what()).find("failed with return code -1."));
+  const std::string enoent =
+      "forkExecvPipes: execv() failed: No such file or directory\n\nSystem error 2: No such file or directory\n";
+  const std::string eacces =
+      "forkExecvPipes: execv() failed: Permission denied\n\nSystem error 13: Permission denied\n";
+  struct { std::string program, script; int code; std::string out, err; size_t input; bool ignoreSigchld; } cases[] = {
+      {"sh", "echo out; echo err >&2; exit 42", 42, "out\n", "err\n", 0, false},
+      {"sh", "printf done", 0, "done", "", 4 * 1024 * 1024, false},
+      {"sh", "echo before; kill -KILL $$; echo after", -1, "before\n", "", 0, false},
+      {"sh", "echo ran", -1, "ran\n", "", 0, true},
+      {"/nonexistent/dumpkeep-tool", "", 1, enoent, enoent, 0, false},
+      {"dumpkeep-no-such-program-anywhere", "", 1, enoent, enoent, 0, false},
+      {"/dev/null", "", 1, eacces, eacces, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program + " " + c.script);
+    ExecCmd cmd(c.program);
+    if (c.program == "sh") cmd << "-c" << c.script;
+    cmd.setInput(Pattern("x", c.input));
+    struct sigaction chld = {}, previous = {};
+    chld.sa_handler = c.ignoreSigchld ? SIG_IGN : SIG_DFL;
+    ASSERT_EQ(0, sigaction(SIGCHLD, &chld, &previous));
+    const int code = cmd.exec(std::nothrow);
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(c.code, code);
+    EXPECT_EQ(c.code, cmd.returnCode());
+    EXPECT_EQ(c.out, cmd.out());
+    EXPECT_EQ(c.err, cmd.err());
   }
 }
 
-TEST(ExecCmd, MissingProgramExitsWithOneAndReportsTheExecFailure) {
-  for (const std::string program : {"/nonexistent/dumpkeep-tool", "dumpkeep-no-such-program-anywhere"}) {
-    ExecCmd cmd(program);
-    cmd << "arg";
-    EXPECT_EQ(1, cmd.exec(std::nothrow)) << program;
-    EXPECT_EQ(0u, cmd.err().find("forkExecvPipes: execv() failed: No such file or directory\n")) << cmd.err();
-    EXPECT_EQ(cmd.err(), cmd.out()) << "the message goes to both outputs";
+// exec() raises for any status but 0: the text names the quoted command
+// line and the code, then each non-empty stream (one final newline only).
+TEST(ExecCmd, FailureMessageHoldsCommandLineCodeAndOutputBlocks) {
+  struct { std::string script, input, what; } cases[] = {
+      {"printf x >&2; exit 3", "",
+       "Execution of sh -c printf\\ x\\ \\>\\&2\\;\\ exit\\ 3 failed with return code 3.\nStderr is\nx\n"},
+      {"cat; printf 'err\\n' >&2; exit 255", "in",
+       "Execution of sh -c cat\\;\\ printf\\ \\'err\\\\n\\'\\ \\>\\&2\\;\\ exit\\ 255 failed with return code 255.\n"
+       "Stdin is\nin\nStdout is\nin\nStderr is\nerr\n"},
+      {"kill -TERM $$", "", "Execution of sh -c kill\\ -TERM\\ \\$\\$ failed with return code -1.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    ExecCmd cmd("sh");
+    cmd << "-c" << c.script;
+    cmd.setInput(c.input);
+    EXPECT_EQ(c.what, dktest::ThrownText<Exc<&ExecCmd::Failed>>([&] { cmd.exec(); }));
   }
-  ExecCmd notExecutable("/dev/null");
-  EXPECT_EQ(1, notExecutable.exec(std::nothrow));
-  EXPECT_NE(std::string::npos, notExecutable.err().find("Permission denied"));
 }
 
+// Arguments reach the program byte for byte and are quoted only for display;
+// a copy owns its arguments and grows them without touching the original.
 TEST(ExecCmd, ArgumentsArePassedUnchangedAndQuotedOnlyForDisplay) {
   ExecCmd cmd("printf");
   cmd << "[%s]" << std::string("a b$c") << "" << "it's\nhere";
-  EXPECT_EQ("printf \\[%s] a\\ b\\$c '' it\\'s'\n'here", cmd.getString());
-  EXPECT_EQ(0, cmd.exec());
-  EXPECT_EQ("[a b$c][][it's\nhere]", cmd.out());
-
-  // A copy owns its own arguments: adding to it leaves the original alone.
+  const std::string shown = "printf \\[%s] a\\ b\\$c '' it\\'s'\n'here";
+  EXPECT_EQ(shown, cmd.getString());
   ExecCmd copy(cmd);
-  copy << "more";
-  EXPECT_EQ("printf \\[%s] a\\ b\\$c '' it\\'s'\n'here more", copy.getString());
-  EXPECT_EQ("printf \\[%s] a\\ b\\$c '' it\\'s'\n'here", cmd.getString());
+  std::string expected = "[a b$c][][it's\nhere]";
+  for (int i = 0; i < 300; ++i) {
+    copy << std::to_string(i);
+    expected += "[" + std::to_string(i) + "]";
+  }
+  EXPECT_EQ(shown, cmd.getString());
+  EXPECT_EQ(0, copy.exec());
+  EXPECT_EQ(expected, copy.out());
 }
 
-TEST(ExecCmd, ManyArgumentsGrowTheVector) {
-  ExecCmd cmd("sh");
-  cmd << "-c" << "echo $#" << "name";
-  for (int i = 0; i < 300; ++i) cmd << std::to_string(i);
-  EXPECT_EQ(0, cmd.exec());
-  EXPECT_EQ("300\n", cmd.out());
-}
-
-TEST(ExecCmd, EnvironmentEntriesAreSetInTheChildOnly) {
+// The child gets the command's environment (last value wins) over the inherited
+// one, only descriptors 0-2, and its user (the test programs run as root).
+TEST(ExecCmd, ChildGetsEnvironmentDescriptorsAndUserOfTheCommand) {
+  ASSERT_EQ(0u, geteuid()) << "switching users needs root";
   ASSERT_EQ(0, setenv("DK_EXEC_INHERITED", "kept", 1));
+  int fd = open("/dev/null", O_RDONLY);
+  ASSERT_GE(fd, 0);
   ExecCmd cmd("sh");
-  cmd << "-c" << "printf '%s|%s|%s' \"$DK_EXEC_A\" \"$DK_EXEC_B\" \"$DK_EXEC_INHERITED\"";
+  cmd << "-c" << "printf '%s|%s|%s|' \"$DK_EXEC_A\" \"${DK_EXEC_B-unset}\" \"$DK_EXEC_INHERITED\"; for f in 0 1 2 " +
+                     std::to_string(fd) + "; do [ ! -e /proc/$$/fd/$f ] || printf '%s ' $f; done; id -u";
   cmd.setEnv("DK_EXEC_A", "first");
   cmd.setEnv("DK_EXEC_A", "value with spaces");
   cmd.setEnv("DK_EXEC_B", "");
-  cmd.exec();
-  EXPECT_EQ("value with spaces||kept", cmd.out());
-  EXPECT_EQ(nullptr, getenv("DK_EXEC_A"));
-  unsetenv("DK_EXEC_INHERITED");
-}
-
-TEST(ExecCmd, ChildSeesOnlyItsThreeStandardDescriptors) {
-  // A descriptor the parent leaves open without close-on-exec must not leak.
-  int fd = open("/dev/null", O_RDONLY);
-  ASSERT_GE(fd, 0);
-  // Probing the one number avoids counting the descriptor a glob over the
-  // directory would open itself.
-  ExecCmd cmd("sh");
-  cmd << "-c" << "for f in 0 1 2 " + std::to_string(fd) + "; do [ ! -e /proc/$$/fd/$f ] || printf '%s ' $f; done";
-  cmd.exec();
-  close(fd);
-  EXPECT_EQ("0 1 2 ", cmd.out());
-}
-
-TEST(ExecCmd, UserSwitchHappensBeforeTheProgramStarts) {
-  if (geteuid() != 0) GTEST_SKIP() << "switching users needs root";
-  ExecCmd cmd("id");
-  cmd << "-u";
   cmd.setUid(65534);
   cmd.exec();
-  EXPECT_EQ("65534\n", cmd.out());
+  close(fd);
+  unsetenv("DK_EXEC_INHERITED");
+  EXPECT_EQ("value with spaces||kept|0 1 2 65534\n", cmd.out());
+  EXPECT_EQ(nullptr, getenv("DK_EXEC_A"));
 }
 
-TEST(ExecCmd, ChildrenReapedBySystemStillEndTheRun) {
-  // With SIGCHLD ignored the kernel reaps the child and waitpid fails with ECHILD.
-  struct sigaction ignore = {}, previous = {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(0, sigaction(SIGCHLD, &ignore, &previous));
-  ExecCmd cmd("sh");
-  cmd << "-c" << "echo ran";
-  int code = cmd.exec(std::nothrow);
-  sigaction(SIGCHLD, &previous, nullptr);
-  EXPECT_EQ(-1, code);
-  EXPECT_EQ("ran\n", cmd.out());
-}
-
-TEST(ExecCmd, ReportTextsDescribeCodeAndOutputs) {
-  ExecCmd quiet("true");
-  quiet.exec();
-  EXPECT_EQ(
-      "The return code was 0 \nNo output on STDOUT were performed by the utility \n"
-      "No output on STDERR were performed by the utility",
-      getReport(quiet));
-
-  ExecCmd noisy("sh");
-  noisy << "-c" << "printf o; printf e >&2; exit 5";
-  noisy.exec(std::nothrow);
-  EXPECT_EQ("The return code was 5 \nThe output on STDOUT was: \no \nThe output on STDERR was: \ne", getReport(noisy));
-}
-
-TEST(ProcessHelpers, OutOnlyRunDropsStandardError) {
+// The plain helpers return the status, drop standard error when asked only
+// for the output, and append to what the strings already hold.
+TEST(ProcessHelpers, OutputIsAppendedAndStandardErrorDroppedWhenNotAsked) {
   ArgList args("sh");
   args.Append("-c");
   args.Append("echo visible; echo hidden >&2; exit 4");
-  std::string out;
-  EXPECT_EQ(4, forkExecvGetOut(out, "sh", args));
-  EXPECT_EQ("visible\n", out);
-
-  // Output is appended to what the strings already hold.
-  std::string err = "earlier\n";
-  out = "earlier\n";
+  std::string out = "earlier\n", err = "earlier\n", only;
   EXPECT_EQ(4, forkExecvGetOutErr(out, err, "sh", args));
+  EXPECT_EQ(4, forkExecvGetOut(only, "sh", args));
   EXPECT_EQ("earlier\nvisible\n", out);
   EXPECT_EQ("earlier\nhidden\n", err);
+  EXPECT_EQ("visible\n", only);
 }
 
+// A logged run writes its environment (sorted, exec() only), command line,
+// outcome and report (each output or its absence) to the debug log.
 TEST(LogExecCmd, RunsAreWrittenToTheDebugLog) {
   dktest::SampleInstallation installation;
-  const std::string sessionDir = installation.root() + "/session";
   std::string logFile;
   {
-    SessionLifetimeController session(sessionDir);
+    SessionLifetimeController session(installation.root() + "/session");
     DebugLogLifetimeController log(false, false);
     logFile = theSession->getLogFileName();
 
@@ -248,19 +170,19 @@ TEST(LogExecCmd, RunsAreWrittenToTheDebugLog) {
     EXPECT_THROW(raising.exec(), ExTraceable);
   }
   const std::string text = dktest::ReadFile(logFile);
-  auto at = [&](const std::string& line) { return text.find(line); };
-  // A missing line is a fault of the logging, never a reason to pass.
-  ASSERT_NE(std::string::npos, at("Executing utility: sh -c printf\\ hello")) << text;
-  EXPECT_LT(at("ENV[DK_A]=1"), at("ENV[DK_B]=2"));
-  EXPECT_LT(at("ENV[DK_B]=2"), at("Executing utility: sh -c printf\\ hello"));
-  EXPECT_LT(at("Executing utility: sh -c printf\\ hello"), at("The utility succesfully executed."));
-  EXPECT_LT(at("The utility succesfully executed."), at("The return code was 0 \nThe output on STDOUT was: \nhello"));
-  EXPECT_EQ(std::string::npos, at("DK_HIDDEN")) << "the nothrow run logs no environment";
-  EXPECT_NE(std::string::npos, at("The utility executed with the return code 7"));
-  EXPECT_NE(std::string::npos, at("The output on STDERR was: \noops"));
-  EXPECT_NE(std::string::npos, at("Executing utility: false"));
-  EXPECT_EQ(text.find("The utility succesfully executed."), text.rfind("The utility succesfully executed."))
-      << "a failing exec() logs no success";
+  // Each line in this order: a missing one is a fault of the logging.
+  size_t at = 0;
+  for (const std::string line :
+       {"ENV[DK_A]=1", "ENV[DK_B]=2", "Executing utility: sh -c printf\\ hello", "The utility succesfully executed.",
+        "The return code was 0 \nThe output on STDOUT was: \nhello \nNo output on STDERR were performed by the utility",
+        "Executing utility: sh -c printf\\ oops\\ \\>\\&2\\;\\ exit\\ 7", "The utility executed with the return code 7",
+        "The return code was 7 \nNo output on STDOUT were performed by the utility \nThe output on STDERR was: \noops",
+        "Executing utility: false"}) {
+    at = text.find(line, at);
+    ASSERT_NE(std::string::npos, at) << "missing, or out of order: " << line << "\n" << text;
+  }
+  EXPECT_EQ(std::string::npos, text.find("DK_HIDDEN")) << "the nothrow run logs no environment";
+  EXPECT_EQ(text.find("succesfully"), text.rfind("succesfully")) << "a failing exec() logs no success";
 }
 
 }  // namespace

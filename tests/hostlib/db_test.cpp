@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <stdexcept>
-#include <string>
 
 #include <gtest/gtest.h>
 
@@ -31,55 +30,51 @@ class Db : public ::testing::Test {
   std::unique_ptr<dktest::SampleInstallation> install;
 };
 
+// Names come from the row of the object's table; other types never reach
+// the database (without the password file no query could run).
 TEST_F(Db, NamesOfResellersClientsAndDomainsById) {
   EXPECT_EQ("reseller-7", GetNameFromDB("reseller", 7));
   EXPECT_EQ("client-login-12", GetNameFromDB("client", 12));
   EXPECT_EQ("example-33.test", GetNameFromDB("domain", 33));
-  EXPECT_EQ("", GetNameFromDB("client", 999));  // no such row
-  // Other types never reach the database: without a password no query could run.
+  EXPECT_EQ("", GetNameFromDB("client", 999));
   unlink((install->confDir() + "/.ovr.shadow").c_str());
   EXPECT_EQ("", GetNameFromDB("server", 1));
   EXPECT_THROW(GetNameFromDB("client", 12), std::logic_error);
 }
 
+// The connection's character set follows the mysql41_compatible flag of the
+// panel (binary when unset or false), and so does the global flag.
 TEST_F(Db, CharacterSetFollowsTheCompatibilityFlag) {
-  char error[1024];
-  auto charsetAfterConnect = [&]() {
-    MYSQL* connection = ovrin_db_connect(error, sizeof(error));
-    EXPECT_NE(nullptr, connection) << error;
-    if (!connection) return std::string();
-    std::string charset = get_param_from_bigquery("SELECT @@character_set_client", connection, 0);
-    mysql_close(connection);
-    return charset;
+  struct { const char* sql; const char* charset; int flag; } cases[] = {
+      {"REPLACE INTO misc VALUES ('mysql41_compatible', 'false')", "binary", 0},
+      {"REPLACE INTO misc VALUES ('mysql41_compatible', 'true')", "utf8", 1},
+      {"DELETE FROM misc WHERE param='mysql41_compatible'", "binary", 0},
   };
-  Sql("REPLACE INTO misc VALUES ('mysql41_compatible', 'false')");
-  EXPECT_EQ("binary", charsetAfterConnect());
-  EXPECT_EQ(0, mysql41_compatible);
-  Sql("REPLACE INTO misc VALUES ('mysql41_compatible', 'true')");
-  EXPECT_EQ("utf8", charsetAfterConnect().substr(0, 4));
-  EXPECT_EQ(1, mysql41_compatible);
-  Sql("DELETE FROM misc WHERE param='mysql41_compatible'");
-  EXPECT_EQ("binary", charsetAfterConnect());
-  EXPECT_EQ(0, mysql41_compatible);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    Sql(c.sql);
+    char error[1024];
+    MYSQL* connection = ovrin_db_connect(error, sizeof(error));
+    ASSERT_NE(nullptr, connection) << error;
+    const std::string charset = get_param_from_bigquery("SELECT @@character_set_client", connection, 0);
+    mysql_close(connection);
+    EXPECT_EQ(c.charset, charset.substr(0, 4) == "utf8" ? "utf8" : charset);
+    EXPECT_EQ(c.flag, mysql41_compatible);
+  }
 }
 
+// Failures are reported, never crash: a bad query raises or gives null, a
+// column past the row is no value, a refused login and a missing password
+// file are named.
 TEST_F(Db, FailuresAreReportedNeverCrash) {
   EXPECT_THROW(QueryDb("select no_such_column from clients"), std::logic_error);
   EXPECT_EQ(nullptr, get_param_from_bigquery("select broken(", nullptr, 0));
-  // An out-of-range column is no value, not a read past the row.
   EXPECT_STREQ("", get_param_from_bigquery("select login from clients where id=7", nullptr, 5));
-
   char error[256];
   dktest::WriteFile(install->confDir() + "/.ovr.shadow", "wrong-password\n");
   EXPECT_EQ(nullptr, ovrin_db_connect(error, sizeof(error)));
   EXPECT_EQ(0u, std::string(error).find("Unable to connect to Ovrin Database: ")) << error;
-  try {
-    QueryDb("select 1");
-    ADD_FAILURE() << "no error for a refused login";
-  } catch (const std::logic_error& e) {
-    EXPECT_NE(std::string::npos, std::string(e.what()).find("Access denied")) << e.what();
-  }
-
+  EXPECT_NE(std::string::npos, dktest::ThrownText<std::logic_error>([] { QueryDb("select 1"); }).find("Access denied"));
   unlink((install->confDir() + "/.ovr.shadow").c_str());
   EXPECT_EQ(nullptr, ovrin_db_connect(error, sizeof(error)));
   EXPECT_EQ(0u, std::string(error).find("Unable to open admin password file: ")) << error;

@@ -12,78 +12,71 @@ using dktest::ReadFile;
 
 // Flips one character of the base64 body of a signed document.
 std::string TamperBody(const std::string& signedDoc) {
-  std::string tag = "<Body encoding=\"base64\">";
-  size_t at = signedDoc.find(tag);
-  EXPECT_NE(std::string::npos, at);
+  const std::string tag = "<Body encoding=\"base64\">";
   std::string result = signedDoc;
-  char& c = result[at + tag.size() + 10];
+  char& c = result.at(signedDoc.find(tag) + tag.size() + 10);
   c = c == 'A' ? 'B' : 'A';
   return result;
 }
 
-TEST(InfoXmlSign, SignVerifyAndTamperThroughTheSigningUtility) {
+// Sign makes a temporary signed copy (none for a signed one); only that verifies,
+// and later reads and schema validation (one verify) see the unsigned content;
+// temporary files go with the reader; a failing utility raises only for Sign.
+TEST(InfoXmlSign, SignVerifyValidateAndTamperThroughTheSigningUtility) {
   dktest::SampleInstallation install;
   DescriptorRepo repo;
+  const std::string utility = install.productRoot() + "/admin/sbin/backup_sign", calls = repo.dir() + "/calls";
+  // The real utility behind a wrapper that records its runs.
+  dktest::Shell("mv '" + utility + "' '" + utility + ".real'");
+  dktest::WriteFile(utility, "#!/bin/sh\necho \"$1\" >> '" + calls + "'\nexec \"$0.real\" \"$@\"\n");
+  dktest::Shell("chmod 755 '" + utility + "'");
   repo.Put("info.xml", ExampleDescriptor());
-
+  repo.Put("bad.xml", "<client guid=\"c\"><unknown/></client>");
+  repo.Put("envelope.xml", "<Envelope><Body>x</Body></Envelope>");
   std::string signedCopy;
   {
-    tInfoXmlReader reader(repo.transport(), "info.xml");
+    tInfoXmlReader reader(repo.transport(), "info.xml"), bad(repo.transport(), "bad.xml");
+    tInfoXmlReader envelope(repo.transport(), "envelope.xml");
+    EXPECT_EQ(repo.dir() + "/envelope.xml", envelope.Sign());  // already signed: nothing is run
     signedCopy = reader.Sign();
     EXPECT_EQ(0u, signedCopy.find(install.tmp() + "/"));
-    EXPECT_EQ(repo.dir() + "/info.xml", reader.GetLocalPath());  // signing keeps working on the original
+    EXPECT_EQ(repo.dir() + "/info.xml", reader.GetLocalPath());
     EXPECT_TRUE(IsSigned(signedCopy));
     repo.Put("signed.xml", ReadFile(signedCopy));
+    repo.Put("signed_bad.xml", ReadFile(bad.Sign()));
   }
   EXPECT_FALSE(dktest::Exists(signedCopy));
   EXPECT_EQ(ExampleDescriptor(), ReadFile(repo.dir() + "/info.xml"));
-
   {
     tInfoXmlReader good(repo.transport(), "signed.xml");
     EXPECT_TRUE(good.ValidateSign());
     EXPECT_NE(repo.dir() + "/signed.xml", good.GetLocalPath());
     EXPECT_EQ(ExampleDescriptor(), ReadFile(good.GetLocalPath()));
-    good.ReadObject();  // later reads see the unsigned document
+    good.ReadObject();
     EXPECT_EQ("client", good.ObjectType());
+    tInfoXmlReader validated(repo.transport(), "signed.xml"), bad(repo.transport(), "signed_bad.xml");
+    EXPECT_TRUE(validated.ValidateOvrinXsd());
+    EXPECT_FALSE(bad.ValidateOvrinXsd());
   }
-
+  EXPECT_EQ("sign\nsign\nverify\nverify\nverify\n", ReadFile(calls));
   repo.Put("tampered.xml", TamperBody(ReadFile(repo.dir() + "/signed.xml")));
   tInfoXmlReader tampered(repo.transport(), "tampered.xml");
   EXPECT_FALSE(tampered.ValidateSign());
-
   // An unsigned descriptor does not verify; the copy is the document itself.
   tInfoXmlReader plain(repo.transport(), "info.xml");
   EXPECT_FALSE(plain.ValidateSign());
   EXPECT_EQ(ExampleDescriptor(), ReadFile(plain.GetLocalPath()));
-
   plain.ClearTempFiles();
   tampered.ClearTempFiles();
   EXPECT_EQ(repo.dir() + "/info.xml", plain.GetLocalPath());
-  EXPECT_TRUE(dktest::ListTree(install.tmp()).empty());
-}
-
-TEST(InfoXmlSign, AlreadySignedDescriptorIsReturnedWithoutRunningAnything) {
-  dktest::SampleInstallation install;
-  DescriptorRepo repo;
-  repo.Put("info.xml", "<Envelope><Body>x</Body></Envelope>");
-  // With the utility gone, any attempt to run it would fail.
-  dktest::Shell("rm '" + install.productRoot() + "/admin/sbin/backup_sign'");
-  tInfoXmlReader reader(repo.transport(), "info.xml");
-  EXPECT_EQ(repo.dir() + "/info.xml", reader.Sign());
-  EXPECT_TRUE(dktest::ListTree(install.tmp()).empty());
-}
-
-TEST(InfoXmlSign, FailingUtilityRaisesForSignButNotForVerify) {
-  dktest::SampleInstallation install;
-  DescriptorRepo repo;
-  repo.Put("info.xml", ExampleDescriptor());
-  dktest::WriteFile(install.productRoot() + "/admin/sbin/backup_sign", "#!/bin/sh\necho partial\nexit 3\n");
-  dktest::Shell("chmod 755 '" + install.productRoot() + "/admin/sbin/backup_sign'");
-
-  tInfoXmlReader reader(repo.transport(), "info.xml");
-  EXPECT_THROW(reader.Sign(), Exc<&ExecCmd::Failed>);
-  EXPECT_FALSE(reader.ValidateSign());
-  EXPECT_EQ("partial\n", ReadFile(reader.GetLocalPath()));
+  EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.tmp()));
+  // A failing utility raises for Sign; for verification it is a verdict, and
+  // the reader goes on with whatever the utility wrote.
+  dktest::WriteFile(utility, "#!/bin/sh\necho partial\nexit 3\n");
+  tInfoXmlReader failing(repo.transport(), "info.xml");
+  EXPECT_THROW(failing.Sign(), Exc<&ExecCmd::Failed>);
+  EXPECT_FALSE(failing.ValidateSign());
+  EXPECT_EQ("partial\n", ReadFile(failing.GetLocalPath()));
 }
 
 }  // namespace

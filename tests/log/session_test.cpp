@@ -16,7 +16,9 @@ mode_t ModeOf(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-TEST(Session, CreatesMissingParentsAndArchivesWithMode0750) {
+// A session makes its missing parents and archives directory with mode 0750;
+// an existing session directory keeps its mode and gets archives again.
+TEST(Session, CreatesMissingDirectoriesWithMode0750AndKeepsExistingOnes) {
   dktest::TempDir dir;
   const std::string path = dir / "a/b/session";
   {
@@ -25,35 +27,23 @@ TEST(Session, CreatesMissingParentsAndArchivesWithMode0750) {
     EXPECT_EQ(path + "/migration.log", theSession->getLogFileName());
   }
   EXPECT_EQ(nullptr, theSession);
-  for (const std::string& p : {dir / "a", dir / "a/b", path, path + "/archives"}) {
-    EXPECT_EQ(0750u, ModeOf(p)) << p;
-  }
+  for (const std::string& p : {dir / "a", dir / "a/b", path, path + "/archives"}) EXPECT_EQ(0750u, ModeOf(p)) << p;
+  ASSERT_EQ(0, rmdir((path + "/archives").c_str()));
+  ASSERT_EQ(0, chmod(path.c_str(), 0711));
+  SessionFiles again(path);
+  EXPECT_EQ(0711u, ModeOf(path));
+  EXPECT_EQ(0750u, ModeOf(path + "/archives"));
 }
 
-TEST(Session, ExistingSessionIsUsedUnchanged) {
-  dktest::TempDir dir;
-  chmod(dir.path().c_str(), 0711);
-  SessionFiles session(dir.path());
-  EXPECT_EQ(0711u, ModeOf(dir.path()));
-  EXPECT_EQ(0750u, ModeOf(dir / "archives"));
-}
-
+// A regular file where the session or its archives directory should be is reported.
 TEST(Session, RegularFilesInTheWayAreReported) {
   dktest::TempDir dir;
   dktest::WriteFile(dir / "file", "x");
-  try {
-    SessionFiles session(dir / "file");
-    FAIL() << "a regular file cannot be a session";
-  } catch (const ExTraceable& e) {
-    EXPECT_STREQ("Unable to create session: Unable to create session directory", e.what());
-  }
+  EXPECT_EQ("Unable to create session: Unable to create session directory",
+            dktest::ThrownText<ExTraceable>([&] { SessionFiles session(dir / "file"); }));
   dktest::WriteFile(dir / "s/archives", "x");
-  try {
-    SessionFiles session(dir / "s");
-    FAIL() << "archives must be a directory";
-  } catch (const ExTraceable& e) {
-    EXPECT_STREQ("Unable to create session: Unable to create session archives directory", e.what());
-  }
+  EXPECT_EQ("Unable to create session: Unable to create session archives directory",
+            dktest::ThrownText<ExTraceable>([&] { SessionFiles session(dir / "s"); }));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ namespace {
 
 OVRIN_DEFINE_TAG(LevelTag, "LevelTag", "level %1%")
 
+// Every level is rendered as "code: message [file:line]", outermost first.
 TEST(TextFormatter, RendersEveryLevelOutermostFirst) {
   Exc<&LevelTag> inner("f", "./inner.cpp", 30);
   inner % 3;
@@ -20,16 +21,14 @@ TEST(TextFormatter, RendersEveryLevelOutermostFirst) {
             "LevelTag: level 2 [./middle.cpp:20]\nInner exception:\n"
             "LevelTag: level 3 [./inner.cpp:30]",
             formatPlainTextMessage(outer));
-  Exc<&LevelTag> single("f", "./one.cpp", 5);
-  single % "x";
-  EXPECT_EQ("LevelTag: level x [./one.cpp:5]", formatPlainTextMessage(single));
 }
 
+// Shell-special bytes are escaped, newlines quoted, all other bytes copied;
+// an empty argument is shown as ''.
 TEST(ShQuote, EscapesShellSpecialBytesAndQuotesNewlines) {
   EXPECT_EQ("--name=a\\ b", sh_quote("--name=a b"));
   EXPECT_EQ("\\$HOME\\;\\|\\&\\`x\\`\\\\\\\"\\'\\*\\?\\[\\~\\#\\(\\)\\<\\>\\\t", sh_quote("$HOME;|&`x`\\\"'*?[~#()<>\t"));
   EXPECT_EQ("a'\n'b", sh_quote("a\nb"));
-  // Bytes that are not special, including non-ASCII ones, are copied.
   EXPECT_EQ("plain/path-1.2_x=y,z%]{}\xc3\xa9", sh_quote("plain/path-1.2_x=y,z%]{}\xc3\xa9"));
   EXPECT_EQ("", sh_quote(""));
   EXPECT_EQ("''", sh_quote_arg(""));

@@ -19,22 +19,29 @@ class ChrootTransport : public ::testing::Test {
   std::unique_ptr<tRepositoryTransport> sub{tRepositoryTransport::Chroot(&inner, "sub")};
 };
 
+// Every name, also an absolute one, lies below the sub-directory; a copy
+// confines only its source; the inner transport outlives the wrapper.
 TEST_F(ChrootTransport, NamesAreConfinedToTheSubDirectory) {
   EXPECT_EQ(dir / "sub", sub->GetUrl());
   EXPECT_EQ(dir / "sub", sub->GetReceivingDir());
   std::istringstream in("data");
   sub->PutFile(in, "a/f");
-  EXPECT_EQ("data", dktest::ReadFile(dir / "sub/a/f"));
-
   dktest::WriteFile(dir / "a/f", "outside");
   EXPECT_TRUE(sub->IsExist("/a/f"));
   EXPECT_EQ(dir / "sub/a/f", sub->GetLocalFile("a/f"));
-  sub->Delete("a/f");
+  sub->Copy("a/f", inner, "copied");
+  sub->Move("a/f", *sub, "moved");
   sub->DeleteDir("a");
-  EXPECT_EQ("outside", dktest::ReadFile(dir / "a/f"));
-  EXPECT_FALSE(dktest::Exists(dir / "sub/a"));
+  EXPECT_EQ((std::vector<std::string>{"a/", "a/f", "copied", "sub/", "sub/moved"}), dktest::ListTree(dir.path()));
+  EXPECT_EQ("data", dktest::ReadFile(dir / "copied"));
+  EXPECT_EQ("data", dktest::ReadFile(dir / "sub/moved"));
+  sub->Delete("moved");
+  sub.reset();
+  EXPECT_FALSE(inner.IsExist("sub/moved"));
+  EXPECT_TRUE(inner.IsExist("a/f"));
 }
 
+// Listings give paths and failure texts in the inner transport's terms.
 TEST_F(ChrootTransport, ListingsAndFailuresKeepTheInnerPaths) {
   dktest::WriteFile(dir / "sub/d/f", "123");
   sub->CreateDir("d/e");
@@ -42,22 +49,10 @@ TEST_F(ChrootTransport, ListingsAndFailuresKeepTheInnerPaths) {
   sub->ListDirEx("d", infos);
   ASSERT_EQ(2u, infos.size());
   for (const FileInfo& info : infos) EXPECT_EQ("sub/d/" + info.name, info.path);
-
   std::vector<std::string> names;
-  dktest::TransportFailure f = dktest::CatchTransportFailure([&] { sub->ListDir("missing", names); });
+  const dktest::TransportFailure f = dktest::CatchTransportFailure([&] { sub->ListDir("missing", names); });
   EXPECT_EQ(1, f.status);
   EXPECT_EQ("Transport error: Dir is not exists sub/missing", f.text);
-}
-
-TEST_F(ChrootTransport, CopyConfinesOnlyTheSourceAndInnerOutlivesTheWrapper) {
-  dktest::WriteFile(dir / "sub/src", "payload");
-  sub->Copy("src", inner, "copied");
-  EXPECT_EQ("payload", dktest::ReadFile(dir / "copied"));
-  sub->Move("src", *sub, "moved");
-  EXPECT_EQ("payload", dktest::ReadFile(dir / "sub/moved"));
-  EXPECT_FALSE(dktest::Exists(dir / "sub/src"));
-  sub.reset();
-  EXPECT_TRUE(inner.IsExist("sub/moved"));
 }
 
 }  // namespace

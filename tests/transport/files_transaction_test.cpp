@@ -8,16 +8,7 @@
 namespace ovrin {
 namespace {
 
-// Returns the message of the TransactionError that `body` raised.
-template <class Body>
-std::string TransactionErrorText(Body&& body) {
-  try {
-    body();
-  } catch (const Exc<&tFilesTransaction::TransactionError>& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
+using TransactionError = Exc<&tFilesTransaction::TransactionError>;
 
 class FilesTransaction : public ::testing::Test {
  protected:
@@ -26,33 +17,31 @@ class FilesTransaction : public ::testing::Test {
   tFilesTransaction transaction{&transport};
 };
 
-TEST_F(FilesTransaction, MisuseIsRefusedAndKeepsTheOpenTransaction) {
+// Commit and rollback need a started transaction and Begin a finished one;
+// reports while idle are dropped, a commit forgets what it recorded, and a
+// refused call leaves the open transaction usable.
+TEST_F(FilesTransaction, MisuseIsRefusedAndOnlyOpenTransactionsRecord) {
   const std::string notStarted = "Transaction error: transaction not started";
-  EXPECT_EQ(notStarted, TransactionErrorText([&] { transaction.Commit(); }));
-  EXPECT_EQ(notStarted, TransactionErrorText([&] { transaction.Rollback(); }));
-
-  dktest::WriteFile(dir / "a", "x");
-  transaction.Begin();
-  transaction.AddCreatedFile("a");
-  EXPECT_EQ("Transaction error: transaction already started", TransactionErrorText([&] { transaction.Begin(); }));
-  transaction.Rollback();
-  EXPECT_FALSE(dktest::Exists(dir / "a"));
-  EXPECT_EQ(notStarted, TransactionErrorText([&] { transaction.Rollback(); }));
-}
-
-TEST_F(FilesTransaction, CommitForgetsAndReportsWhileIdleAreDropped) {
-  dktest::WriteFile(dir / "early", "x");
-  dktest::WriteFile(dir / "kept", "x");
+  EXPECT_EQ(notStarted, dktest::ThrownText<TransactionError>([&] { transaction.Commit(); }));
+  EXPECT_EQ(notStarted, dktest::ThrownText<TransactionError>([&] { transaction.Rollback(); }));
+  for (const char* name : {"early", "kept", "a"}) dktest::WriteFile(dir / name, "x");
   transaction.AddCreatedFile("early");
   transaction.Begin();
   transaction.AddCreatedFile("kept");
   transaction.Commit();
   EXPECT_FALSE(transaction.IsStarted());
   transaction.Begin();
+  transaction.AddCreatedFile("a");
+  EXPECT_EQ("Transaction error: transaction already started",
+            dktest::ThrownText<TransactionError>([&] { transaction.Begin(); }));
   transaction.Rollback();
   EXPECT_EQ((std::vector<std::string>{"early", "kept"}), dktest::ListTree(dir.path()));
+  EXPECT_EQ(notStarted, dktest::ThrownText<TransactionError>([&] { transaction.Rollback(); }));
 }
 
+// Rollback deletes the recorded files (once each) and then the recorded
+// directories children first, goes on after a failed deletion, and leaves a
+// directory that is not empty together with the ones leading to it.
 TEST_F(FilesTransaction, RollbackGoesOnAfterAFailedDeletion) {
   dktest::WriteFile(dir / "busy/inside", "x");  // Delete refuses a non-empty directory
   dktest::WriteFile(dir / "one.tar", "1");
@@ -62,12 +51,8 @@ TEST_F(FilesTransaction, RollbackGoesOnAfterAFailedDeletion) {
   dktest::WriteFile(dir / "untracked", "4");
   transaction.Begin();
   for (const char* name : {"busy", "one.tar", "two.tar", "two.tar", "g/h/i"}) transaction.AddCreatedFile(name);
-  // Parents are recorded before their children and must still go last.
   for (const char* name : {"d", "d/e", "g", "g/h", "never made"}) transaction.AddCreatedDir(name);
   transaction.Rollback();
-
-  // Created directories go only when empty: the other writer's file stays,
-  // and so do the directories that lead to it.
   EXPECT_FALSE(transaction.IsStarted());
   EXPECT_EQ((std::vector<std::string>{"busy/", "busy/inside", "d/", "d/e/", "d/e/f", "untracked"}),
             dktest::ListTree(dir.path()));

@@ -5,18 +5,18 @@
 namespace ovrin {
 namespace {
 
+// Split appends the tokens between any of the separators, empty ones dropped.
 TEST(Strings, SplitDropsEmptyTokensAtEveryPosition) {
   std::vector<std::string> parts;
+  Split("///", parts, "/");
   Split("/a//b/c/", parts, "/");
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), parts);
   Split("\r\nx\n\ry\n", parts, "\r\n");
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "x", "y"}), parts);
-  std::vector<std::string> none;
-  Split("///", none, "/");
-  EXPECT_TRUE(none.empty());
 }
 
-TEST(Strings, ExtensionsPrefixesAndSuffixes) {
+// Extensions, prefixes, suffixes, the text before the first of some
+// characters; Replace scans left to right and never rescans what it put in.
+TEST(Strings, SmallTextHelpers) {
   EXPECT_EQ(".gz", ExtractExtension("a.tar.gz", '.', true));
   EXPECT_EQ("gz", ExtractExtension("a.tar.gz", '.', false));
   EXPECT_EQ("", ExtractExtension("noext", '.', true));
@@ -26,9 +26,6 @@ TEST(Strings, ExtensionsPrefixesAndSuffixes) {
   EXPECT_FALSE(EndsWith("c", "bc"));
   EXPECT_EQ("ab", SubstringBefore("ab:cd;e", ";:"));
   EXPECT_EQ("abc", SubstringBefore("abc", ";"));
-}
-
-TEST(Strings, ReplaceIsLeftToRightWithoutRescanning) {
   EXPECT_EQ("%2540", Replace("%40", "%", "%25"));
   EXPECT_EQ("bbb", Replace("aaa", "a", "b"));
   EXPECT_EQ("xx", Replace("aaaa", "aa", "x"));
@@ -55,6 +52,7 @@ TEST(Strings, XmlTextKeepsCharactersAndReplacesEverythingElse) {
   EXPECT_TRUE(IsXmlText(""));
 }
 
+// Joining paths with one separator, and the leaf and branch of a path.
 TEST(Strings, PathPieces) {
   EXPECT_EQ("a/b", JoinPath("a", "b"));
   EXPECT_EQ("a/b", JoinPath("a/", "b"));
@@ -63,6 +61,9 @@ TEST(Strings, PathPieces) {
   EXPECT_EQ("a/b", PathBranch("a/b/c.xml"));
   EXPECT_EQ("", PathBranch("c.xml"));
   EXPECT_EQ("/", PathBranch("/c"));
+  EXPECT_EQ("a/b", TrimTrailingSlashes("a/b//"));
+  EXPECT_EQ("", TrimTrailingSlashes("/"));
+  EXPECT_EQ("a", TrimTrailingSlashes("a"));
 }
 
 }  // namespace

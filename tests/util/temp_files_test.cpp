@@ -8,15 +8,14 @@
 namespace ovrin {
 namespace {
 
-TEST(TempFiles, TemplateUsesConfiguredDirectoryWithOneSlash) {
+// Temporary names lie in the configured directory (or the one given), one
+// slash between; guards remove what they hold (a directory with its tree)
+// exactly once, also after being moved.
+TEST(TempFiles, NamesLieInTheConfiguredDirectoryAndGuardsRemoveThemOnce) {
   dktest::SampleInstallation install;
   install.SetConfig("DUMP_TMP_D", install.tmp() + "/");
   EXPECT_EQ(install.tmp() + "/repo_transport_tmp_XXXXXX", initTempName("", "repo_transport_tmp_"));
   EXPECT_EQ("/x/p_XXXXXX", initTempName("/x", "p_"));
-}
-
-TEST(TempFiles, GuardsRemoveWhatTheyHoldExactlyOnce) {
-  dktest::SampleInstallation install;
   std::string file = GetTempFilePath();
   std::string dir = GetTempDirPath();
   EXPECT_EQ(0u, file.find(install.tmp() + "/repo_transport_tmp_"));
@@ -31,19 +30,13 @@ TEST(TempFiles, GuardsRemoveWhatTheyHoldExactlyOnce) {
   }
   EXPECT_FALSE(dktest::Exists(file));
   EXPECT_FALSE(dktest::Exists(dir));
-  EXPECT_TRUE(dktest::ListTree(install.tmp()).empty());
+  EXPECT_EQ(std::vector<std::string>{}, dktest::ListTree(install.tmp()));
 }
 
+// A temporary file that cannot be made names its template and the reason.
 TEST(TempFiles, FailureNamesTheTemplate) {
-  dktest::SampleInstallation install;
-  try {
-    TAV_getTempFileName("/nonexistent/dir", "p_");
-    FAIL() << "expected CantCreateTempFile";
-  } catch (const ExTraceable& e) {
-    EXPECT_EQ("Can not create temporary file with the template '/nonexistent/dir/p_XXXXXX': "
-              "No such file or directory.",
-              std::string(e.what()));
-  }
+  EXPECT_EQ("Can not create temporary file with the template '/nonexistent/dir/p_XXXXXX': No such file or directory.",
+            dktest::ThrownText<ExTraceable>([] { TAV_getTempFileName("/nonexistent/dir", "p_"); }));
 }
 
 }  // namespace
