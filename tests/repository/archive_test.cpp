@@ -78,22 +78,6 @@ TEST_F(Archive, TellGzipFromTarAndRefuseEverythingElse) {
   }
 }
 
-// Plain and compressed archives, whole and in parts, extract to the same tree.
-class ArchiveExtraction : public Archive, public ::testing::WithParamInterface<std::tuple<bool, int>> {};
-
-TEST_P(ArchiveExtraction, YieldsEveryMemberWithItsContent) {
-  SmallArchive a;
-  const Words parts = a.Pack("d_1001011200.tgz", std::get<0>(GetParam()), std::get<1>(GetParam()));
-  TempDir dest;
-  std::vector<ovrin::ArchiveMember> files;
-  ovrin::ExtractArchive(parts, dest.path(), files, {}, {});
-  EXPECT_EQ(a.members, ovrin::MemberNames(files));
-  for (const std::string& member : a.members) EXPECT_EQ(ReadFile(a.tree / member), ReadFile(dest / member));
-}
-
-INSTANTIATE_TEST_SUITE_P(PlainGzipSplit, ArchiveExtraction,
-                         ::testing::Combine(::testing::Bool(), ::testing::Values(1, 3)));
-
 TEST_F(Archive, SplitPartsReachTarWholeWhateverTheirNamesHold) {
   SmallArchive a;
   // Every character a shell or a perl string would treat specially.
