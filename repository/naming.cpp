@@ -278,6 +278,8 @@ std::vector<std::string> GetDiscoveredNames(tRepositoryTransport& transport, con
   transport.ListDir(DISCOVERED, entries);
   for (const std::string& entry : entries) {
     if (entry.compare(0, guid.size(), guid) != 0) continue;
+    // Another GUID that begins with this one.
+    if (entry.size() > guid.size() && entry[guid.size()] != '_') continue;
     if (entry.size() > guid.size() + 1) {
       names.push_back(entry.substr(guid.size() + 1));
     } else {
