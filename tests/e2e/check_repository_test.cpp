@@ -11,14 +11,11 @@
 
 namespace {
 
-const std::string HEAD = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-
-struct Damage {
-  const char* layout;
-  std::string problems;  // the document's problem lines, "" for a sound repository
-};
-
 TEST(CheckRepository, ListsEachDamageWithItsPathAndKindAndChangesNothing) {
+  struct Damage {
+    const char* layout;
+    std::string problems;  // the document's problem lines, "" for a sound repository
+  };
   const std::vector<Damage> cases = {
       {R"({"dumps": [{"type": "client", "id": "c1", "label": "1001011200", "status": ["OK"]},
                      {"type": "client", "id": "c2", "under": "resellers/r1", "label": "1001021200"},
@@ -58,9 +55,8 @@ TEST(CheckRepository, ListsEachDamageWithItsPathAndKindAndChangesNothing) {
         {"--check-repository", "--dump-storage", storage.path(), "--session-path=" + (work / "session")},
         {{"OVR_CONF_DIR", install.confDir()}});
     EXPECT_EQ(c.problems.empty() ? 0 : 160, r.code);
-    EXPECT_EQ(HEAD + (c.problems.empty() ? "<repository-check/>\n" : "<repository-check>\n" + c.problems +
-                                                                          "</repository-check>\n"),
-              r.out);
+    const std::string body = "<repository-check>\n" + c.problems + "</repository-check>\n";
+    EXPECT_EQ(dktest::DECLARATION + (c.problems.empty() ? "<repository-check/>\n" : body), r.out);
     EXPECT_EQ(before, dktest::SnapshotTree(storage.path()));
   }
 }
