@@ -1,32 +1,19 @@
 #!/usr/bin/python3
-"""Loopback FTP server for the transport tests.
+"""Loopback FTP server for the tests that need a server to misbehave.
 
-Serves ROOT on 127.0.0.1 at a free port and prints that port, alone on one
-line, on standard output once it accepts connections. Runs until killed.
-
-Modes:
-  normal         an ordinary server
-  windows        LIST answers in the style of a Windows server
-  refuse-login   every USER is answered with 530
-  drop-download  the server process dies after sending the first part of a RETR
-  drop-upload    the server process dies after storing the first part of a STOR
-  stall          a plain socket that accepts connections and never answers
-  hang-up        a plain socket that keeps each connection silent for a
-                 second, then closes it (a stalled server that gives up)
-  stall-download the server sends the first part of a RETR, then goes silent
-                 with the data connection open
-  stall-upload   the server stores the first part of a STOR, then stops
-                 reading with the data connection open
-  throttle       data moves at THROTTLE bytes per second each way
-  hostile-list   LIST answers with the real entries followed by forged
-                 lines: names holding "..", "/", a backslash, control bytes,
-                 bytes that are not UTF-8, a carriage return or XML markup,
-                 a size too large for any counter, a line of 100 000
-                 characters and lines that are no listing at all
-
-Users come as pairs of --user LOGIN --password PASSWORD (any characters);
---anonymous adds an anonymous user with full rights. With --log FILE every
-command line a client sends is appended to FILE as it arrives.
+Serves ROOT on 127.0.0.1 at a free port, prints the port on a line of its own
+once it accepts connections, and runs until killed. --user LOGIN --password
+PASSWORD pairs (any characters) and --anonymous give the users full rights;
+--log FILE receives every command line as it arrives. Modes (--mode):
+  normal, throttle (data moves at THROTTLE bytes per second each way),
+  drop-download / drop-upload (the process dies once CUT bytes of a RETR or
+  STOR have moved), stall-download / stall-upload (the server goes silent
+  there instead, data connection open), stall (a socket that never answers),
+  hang-up (a socket that closes each connection after a silent second),
+  hostile-list (LIST adds forged lines: names holding "..", "/", a backslash,
+  control bytes, bytes that are no UTF-8, a carriage return or XML markup, a
+  size no counter holds, a line of 100 000 characters, lines that are no
+  listing at all).
 """
 
 import argparse
@@ -35,24 +22,12 @@ import socket
 import sys
 import time
 
-STALL = False
-
-DROP_AFTER = 65536
+CUT = 65536
 THROTTLE = 2097152
-HANG_UP_AFTER = 1.0
 
-FORGED_NAMES = [
-    b"..",
-    b".",
-    b"../up_1001011200.tar",
-    b"sub/side_1001011200.tar",
-    b"/abs_1001011200.tar",
-    b"back\\slash_1001011200.tar",
-    b"amp&<b>\"q'_1001011200.tar",
-    b"ctl\x01\x1b_1001011200.tar",
-    b"bad\xff\xfe_1001011200.tar",
-    b"cr_1001011200.tar\rforged_1001011200.tar",
-]
+FORGED_NAMES = [b"..", b".", b"../up_1001011200.tar", b"sub/side_1001011200.tar", b"/abs_1001011200.tar",
+                b"back\\slash_1001011200.tar", b"amp&<b>\"q'_1001011200.tar", b"ctl\x01\x1b_1001011200.tar",
+                b"bad\xff\xfe_1001011200.tar", b"cr_1001011200.tar\rforged_1001011200.tar"]
 
 
 def forged_listing():
@@ -60,23 +35,11 @@ def forged_listing():
         yield b"-rw-r--r--   1 owner    group         100 Dec 07 12:00 " + name + b"\r\n"
     yield b"-rw-r--r--   1 owner    group    99999999999999999999999999 Dec 07 12:00 huge_1001011200.tar\r\n"
     yield b"-rw-r--r--   1 owner    group         100 Dec 07 12:00 long_" + b"x" * 100000 + b"_1001011200.tar\r\n"
-    yield b"total 12\r\n"
-    yield b"not a listing line\r\n"
-    yield b"\r\n"
+    yield b"total 12\r\nnot a listing line\r\n\r\n"
 
 
-def serve_hang_up():
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    print(listener.getsockname()[1], flush=True)
-    while True:
-        conn, _ = listener.accept()
-        time.sleep(HANG_UP_AFTER)
-        conn.close()
-
-
-def serve_stall():
+def serve_silently(hang_up):
+    """Accepts connections and never answers; with hang_up closes each after a second."""
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
@@ -84,66 +47,40 @@ def serve_stall():
     held = []
     while True:
         conn, _ = listener.accept()
-        held.append(conn)  # keep it open and silent
+        if hang_up:
+            time.sleep(1.0)
+            conn.close()
+        else:
+            held.append(conn)
 
 
-class DroppingReader:
-    """Hands out the first block of a file, then ends the whole server."""
+class CutFile:
+    """A file that moves CUT bytes, then ends the server or (stall) keeps it
+    silent. No fileno(), so that the server calls read()."""
 
-    def __init__(self, fd):
-        self.fd = fd
-        self.name = fd.name
-        self.served = 0
+    def __init__(self, fd, stall):
+        self.fd, self.name, self.stall, self.moved, self.seek, self.close = fd, fd.name, stall, 0, fd.seek, fd.close
+
+    closed = property(lambda self: self.fd.closed)
+
+    def cut(self):
+        if self.moved >= CUT:
+            while self.stall:
+                time.sleep(3600)
+            os._exit(0)
 
     def read(self, size=-1):
-        if self.served >= DROP_AFTER:
-            if STALL:
-                while True:
-                    time.sleep(3600)
-            os._exit(0)
-        data = self.fd.read(DROP_AFTER if size < 0 else min(size, DROP_AFTER))
-        self.served += len(data)
+        self.cut()
+        data = self.fd.read(CUT if size < 0 else min(size, CUT))
+        self.moved += len(data)
         return data
-
-    def seek(self, *args):
-        return self.fd.seek(*args)
-
-    @property
-    def closed(self):
-        return self.fd.closed
-
-    def close(self):
-        self.fd.close()
-
-
-class DroppingWriter:
-    """Stores the first block of an upload, then ends the whole server."""
-
-    def __init__(self, fd):
-        self.fd = fd
-        self.name = fd.name
-        self.stored = 0
 
     def write(self, data):
         self.fd.write(data)
         self.fd.flush()
-        self.stored += len(data)
-        if self.stored >= DROP_AFTER:
-            if STALL:
-                while True:
-                    time.sleep(3600)
-            os._exit(0)
+        self.moved += len(data)
+        self.cut()
         return len(data)
-
-    def seek(self, *args):
-        return self.fd.seek(*args)
-
-    @property
-    def closed(self):
-        return self.fd.closed
-
-    def close(self):
-        self.fd.close()
 
 
 def main():
@@ -153,26 +90,20 @@ def main():
     parser.add_argument("--user", action="append", default=[])
     parser.add_argument("--password", action="append", default=[])
     parser.add_argument("--anonymous", action="store_true")
-    parser.add_argument("--log", default="")
+    parser.add_argument("--log", required=True)
     args = parser.parse_args()
-    global STALL
-    STALL = args.mode.startswith("stall-")
-
-    if args.mode == "stall":
-        serve_stall()
-        return
-    if args.mode == "hang-up":
-        serve_hang_up()
+    if args.mode in ("stall", "hang-up"):
+        serve_silently(args.mode == "hang-up")
         return
 
     import logging
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.filesystems import AbstractedFS
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import ThreadedFTPServer
 
     logging.basicConfig(level=logging.CRITICAL)
-    command_log = open(args.log, "a", buffering=1) if args.log else None
+    command_log = open(args.log, "a", buffering=1)
 
     authorizer = DummyAuthorizer()
     for login, password in zip(args.user, args.password):
@@ -182,71 +113,39 @@ def main():
         warnings.simplefilter("ignore")
         authorizer.add_anonymous(args.root, perm="elradfmwMT")
 
-    class WindowsFS(AbstractedFS):
-        def format_list(self, basedir, listing, ignore_err=True):
-            for name in listing:
-                path = os.path.join(basedir, name)
-                try:
-                    st = os.stat(path)
-                except OSError:
-                    if ignore_err:
-                        continue
-                    raise
-                stamp = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
-                if os.path.isdir(path):
-                    middle = "%-14s" % "<DIR>"
-                else:
-                    middle = "%14s" % "{:,}".format(st.st_size)
-                yield ("%s    %s %s\r\n" % (stamp, middle, name)).encode("utf8", "replace")
-
-    class DroppingFS(AbstractedFS):
+    class FS(AbstractedFS):
         def open(self, filename, mode):
             fd = AbstractedFS.open(self, filename, mode)
-            if args.mode in ("drop-download", "stall-download") and "r" in mode:
-                return DroppingReader(fd)
-            if args.mode in ("drop-upload", "stall-upload") and ("w" in mode or "a" in mode):
-                return DroppingWriter(fd)
+            if args.mode.endswith("-download" if "r" in mode else "-upload"):
+                return CutFile(fd, args.mode.startswith("stall-"))
             return fd
 
-    class HostileListFS(AbstractedFS):
         def format_list(self, basedir, listing, ignore_err=True):
-            for line in AbstractedFS.format_list(self, basedir, listing, ignore_err):
-                yield line
-            for line in forged_listing():
-                yield line
+            yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
+            if args.mode == "hostile-list":
+                yield from forged_listing()
 
     class Handler(FTPHandler):
         def pre_process_command(self, line, cmd, arg):
-            if command_log:
-                command_log.write(line + "\n")
-            if args.mode == "refuse-login" and cmd == "USER":
-                self.respond("530 Logins are not accepted here.")
-                return
+            command_log.write(line + "\n")
             return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    class Throttled(ThrottledDTPHandler):
+        read_limit = THROTTLE
+        write_limit = THROTTLE
+
+        def __init__(self, sock, cmd_channel):
+            # A small window keeps what the client has sent but the server
+            # not yet read short, as on a slow link.
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+            super().__init__(sock, cmd_channel)
 
     Handler.authorizer = authorizer
     Handler.banner = "test server ready"
     Handler.auth_failed_timeout = 0  # answer a wrong password at once
-    if args.mode == "windows":
-        Handler.abstracted_fs = WindowsFS
-    elif args.mode in ("drop-download", "drop-upload", "stall-download", "stall-upload"):
-        Handler.abstracted_fs = DroppingFS
-    elif args.mode == "throttle":
-        from pyftpdlib.handlers import ThrottledDTPHandler
-
-        class Throttled(ThrottledDTPHandler):
-            read_limit = THROTTLE
-            write_limit = THROTTLE
-
-            def __init__(self, sock, cmd_channel):
-                # A small window keeps what the client has sent but the
-                # server not yet read short, as on a slow link.
-                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
-                super().__init__(sock, cmd_channel)
-
+    Handler.abstracted_fs = FS
+    if args.mode == "throttle":
         Handler.dtp_handler = Throttled
-    elif args.mode == "hostile-list":
-        Handler.abstracted_fs = HostileListFS
 
     # Each connection gets a thread and an event loop of its own: with one
     # loop for all, a data channel closed on one connection can leave another

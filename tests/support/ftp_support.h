@@ -1,14 +1,13 @@
-// Loopback FTP servers for the transport tests: tests/harness/ftp_server.py
-// run by Debian's python3 on 127.0.0.1 at a port of its own choosing, plus a
-// log that keeps what the library writes.
+// Loopback FTP servers for the tests: the fault-injecting tests/harness/ftp_server.py
+// and Debian's real servers, each serving a fresh directory on 127.0.0.1.
 #pragma once
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
 
-#include "log/debug_log.h"
 #include "tests/support/test_support.h"
 
 namespace dktest {
@@ -18,10 +17,9 @@ struct FtpUser {
   std::string password;
 };
 
-// One server process serving a fresh directory; killed when the object ends.
-// Modes: "normal", "windows", "refuse-login", "drop-download", "drop-upload",
-// "stall", "hang-up", "stall-download", "stall-upload", "throttle",
-// "hostile-list" (see the harness script).
+// One tests/harness/ftp_server.py process in the given mode ("normal",
+// "drop-download", "drop-upload", "stall-download", "stall-upload", "stall",
+// "hang-up", "throttle", "hostile-list": see the script); killed with the object.
 class FtpServer {
  public:
   explicit FtpServer(const std::string& mode = "normal", const std::vector<FtpUser>& users = {},
@@ -31,29 +29,33 @@ class FtpServer {
   FtpServer& operator=(const FtpServer&) = delete;
 
   int port() const { return port_; }
-  // The served directory (the users' home).
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return root_; }  // the users' home
   // "ftp://127.0.0.1:PORT" followed by `path` (which should begin with '/').
   std::string Url(const std::string& path = "") const;
-  // Every command line received so far, in order.
-  std::vector<std::string> Commands() const;
+  // The command lines received so far, in order, from the `from`th on.
+  std::vector<std::string> Commands(size_t from = 0) const;
 
  private:
   TempDir dir_;
   std::string root_;
-  std::string commandLog_;
   pid_t pid_ = -1;
   int port_ = 0;
 };
 
+// `size` pseudo-random bytes from `seed`, which no text conversion leaves intact.
+inline std::string Noise(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(gen() & 0xFF);
+  return data;
+}
+
 // A local port on which nothing listens (bound once, then released).
 int ClosedLocalPort();
 
-// Certificates made with openssl for the TLS tests, in a folder of their own:
-// a private CA, a server certificate it signs for 127.0.0.1 ("good"), one it
-// signs for another host only ("wrong-host") and one signed by nobody but
-// itself for 127.0.0.1 ("self-signed"). Each server pair is Cert(kind) and
-// Key(kind).
+// Certificates made with openssl: a private CA, a server certificate it signs
+// for 127.0.0.1 ("good"), one it signs for another host only ("wrong-host")
+// and one signed by nobody but itself for 127.0.0.1 ("self-signed").
 class TestCertificates {
  public:
   TestCertificates();
@@ -67,11 +69,9 @@ class TestCertificates {
 
 // One of Debian's FTP servers ("vsftpd", "proftpd", "pure-ftpd"), unpacked by
 // scripts/install_ftp_servers.sh into DUMPKEEP_FTPD_DIR (default
-// /opt/dumpkeep-ftpd) and run by tests/harness/real_ftpd.sh in the
-// foreground on 127.0.0.1, serving a fresh directory. A server that is not
-// there or does not greet within 30 s makes the constructor throw, so its
-// tests fail. With a certificate and key the server insists on TLS. The
-// whole process group is killed when the object ends.
+// /opt/dumpkeep-ftpd) and run by tests/harness/real_ftpd.sh. A server that is
+// missing or does not greet within 30 s makes the constructor throw, so its
+// tests fail. With a certificate and key the server insists on TLS.
 class RealFtpServer {
  public:
   explicit RealFtpServer(const std::string& kind, const std::string& cert = "", const std::string& key = "");
@@ -79,18 +79,12 @@ class RealFtpServer {
   RealFtpServer(const RealFtpServer&) = delete;
   RealFtpServer& operator=(const RealFtpServer&) = delete;
 
-  const std::string& kind() const { return kind_; }
-  int port() const { return port_; }
-  // The served directory. vsftpd refuses a writable top directory, so tests
-  // work in sub-directories of it.
-  const std::string& root() const { return root_; }
-  // The login the server accepts ("anonymous" for vsftpd, else "dk"); the
-  // password is "pw".
-  std::string login() const { return kind_ == "vsftpd" ? "anonymous" : "dk"; }
-  // Lets the server's unprivileged user change everything below root(); to
-  // be called after a test has put files there.
+  const std::string& root() const { return root_; }  // vsftpd wants tests to work below it
+
+  // Lets the server's unprivileged user change what a test has put below root().
   void Share() const;
-  // SCHEME + "://" + login() + "@127.0.0.1:PORT" + path.
+  // SCHEME://LOGIN@127.0.0.1:PORT + path; the password is "pw" (vsftpd takes
+  // "anonymous" only).
   std::string Url(const std::string& path, const std::string& scheme = "ftp") const;
 
  private:
@@ -99,28 +93,6 @@ class RealFtpServer {
   std::string root_;
   pid_t pid_ = -1;
   int port_ = 0;
-};
-
-// Installs itself as the debug log (in debug mode) for its lifetime and keeps
-// every line written to it.
-class CapturedLog : public ovrin::DebugLog {
- public:
-  CapturedLog();
-  ~CapturedLog() override;
-  void log(const std::string& text) override { lines.push_back(text); }
-  void log(const boost::format& f) override { lines.push_back(f.str()); }
-  void log(const ovrin::ExTraceable& e) override { lines.push_back(e.what()); }
-  bool isVerboseMode() const override { return false; }
-  bool isDebugMode() const override { return true; }
-  // Whether some line contains `text`.
-  bool Has(const std::string& text) const;
-  // How many lines contain `text`.
-  int Count(const std::string& text) const;
-
-  std::vector<std::string> lines;
-
- private:
-  ovrin::DebugLog* previous_;
 };
 
 }  // namespace dktest

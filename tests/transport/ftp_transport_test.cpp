@@ -1,321 +1,255 @@
 #include "transport/ftp_transport.h"
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/ftp_support.h"
 #include "tests/support/test_support.h"
+#include "tests/support/transport_support.h"
 
 using namespace ovrin;
-using dktest::FtpServer;
+using dktest::CatchTransportFailure;
+using dktest::Exists;
+using dktest::ListTree;
+using dktest::ReadFile;
+using dktest::WriteFile;
 
 namespace {
 
-// A repository directory "/repo" on a loopback server, temporary files in a
-// sample installation and the library's log kept for inspection.
+const std::vector<std::string> NOTHING;
+
+std::unique_ptr<tRepositoryFtp> Make(const std::string& url, const std::string& login = "dk",
+                                     const std::string& password = "pw") {
+  std::unique_ptr<tRepositoryFtp> t(new tRepositoryFtp(url));
+  t->Init(login, password, true, 10);
+  return t;
+}
+
+// A transport on "/repo" of a loopback server, temporary files in a sample installation.
 class FtpTransport : public ::testing::Test {
  protected:
-  explicit FtpTransport(const std::string& mode = "normal") : server(mode, {{"dk", "pw"}}) {
+  FtpTransport() : server("normal", {{"dk", "pw"}}) {
     dktest::Shell("mkdir -p '" + server.root() + "/repo'");
     transport = Make(server.Url("/repo/"));
   }
-
-  std::unique_ptr<tRepositoryFtp> Make(const std::string& url, const std::string& password = "pw",
-                                       unsigned long timeout = 10) {
-    std::unique_ptr<tRepositoryFtp> t(new tRepositoryFtp(url));
-    t->Init("dk", password, true, timeout);
-    return t;
-  }
-
   std::string Remote(const std::string& name) const { return server.root() + "/repo/" + name; }
-
-  int Count(const std::string& commandPrefix) const {
-    int n = 0;
-    for (const std::string& c : server.Commands()) n += c.compare(0, commandPrefix.size(), commandPrefix) == 0;
-    return n;
-  }
-
   // What is left in the temporary directory once the transport is gone.
   std::vector<std::string> LeftoversAfterDestruction() {
     transport.reset();
-    return dktest::ListTree(install.tmp());
+    return ListTree(install.tmp());
   }
 
   dktest::SampleInstallation install;
-  dktest::CapturedLog log;
-  FtpServer server;
+  dktest::FtpServer server;
   std::unique_ptr<tRepositoryFtp> transport;
 };
 
-int StatusOf(const std::function<void()>& action, std::string* message = nullptr) {
-  try {
-    action();
-  } catch (const TransportException& e) {
-    if (message) *message = e.what();
-    return e.status;
-  }
-  ADD_FAILURE() << "no TransportException";
-  return -1;
-}
-
 }  // namespace
 
+// Streams go through temporary copies: a written stream is stored at close(),
+// one deleted unclosed or whose writing failed stores nothing, and no copy
+// outlives its stream or the transport.
 TEST_F(FtpTransport, StreamsStoreAndReadFilesThroughTemporaryCopies) {
   EXPECT_EQ(server.Url("/repo"), transport->GetUrl());
-  {
-    std::unique_ptr<orepostream> out(transport->PutFile("a.tar"));
-    ASSERT_TRUE(out->is_open());
-    *out << "first part|" << std::string(100000, 'z');
-    out->close();
-    EXPECT_FALSE(out->fail());
-  }
-  EXPECT_EQ("first part|" + std::string(100000, 'z'), dktest::ReadFile(Remote("a.tar")));
-  {
-    std::unique_ptr<irepostream> in(transport->GetFile("a.tar"));
-    ASSERT_TRUE(in->is_open());
-    std::string head;
-    std::getline(*in, head, '|');
-    EXPECT_EQ("first part", head);
-    in->close();
-  }
-  {
-    // Deleting a written stream without close() stores nothing.
-    std::unique_ptr<orepostream> out(transport->PutFile("b.tar"));
-    *out << "never stored";
-  }
-  EXPECT_FALSE(dktest::Exists(Remote("b.tar")));
-  {
-    // Nor does a stream whose writing failed.
-    std::unique_ptr<orepostream> out(transport->PutFile("c.tar"));
-    *out << "partial";
-    out->setstate(std::ios_base::badbit);
-    out->close();
-    EXPECT_TRUE(out->fail());
-  }
-  EXPECT_FALSE(dktest::Exists(Remote("c.tar")));
-  {
-    // A read stream deleted unclosed takes its downloaded copy with it.
-    std::unique_ptr<irepostream> in(transport->GetFile("a.tar"));
-  }
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
+  std::unique_ptr<orepostream> out(transport->PutFile("a.tar"));
+  *out << "first part|" << std::string(100000, 'z');
+  out->close();
+  EXPECT_FALSE(out->fail());
+  EXPECT_EQ("first part|" + std::string(100000, 'z'), ReadFile(Remote("a.tar")));
+  std::unique_ptr<irepostream> in(transport->GetFile("a.tar"));
+  std::string head;
+  std::getline(*in, head, '|');
+  EXPECT_EQ("first part", head);
+  in.reset(transport->GetFile("a.tar"));  // deleted unclosed
+
+  out.reset(transport->PutFile("b.tar"));
+  *out << "never stored";
+  out.reset(transport->PutFile("c.tar"));
+  *out << "partial";
+  out->setstate(std::ios_base::badbit);
+  out->close();
+  EXPECT_TRUE(out->fail());
+  out.reset();
+  in.reset();
+  EXPECT_FALSE(Exists(Remote("b.tar")));
+  EXPECT_FALSE(Exists(Remote("c.tar")));
+  EXPECT_EQ(NOTHING, LeftoversAfterDestruction());
 }
 
-TEST_F(FtpTransport, MissingRemoteFileCannotBeRead) {
-  std::string message;
-  int status = StatusOf([&] { transport->GetFile("missing.tar"); }, &message);
-  EXPECT_EQ(7, status);
-  EXPECT_EQ(0u, message.find("Transport error: unable to read file missing.tar: Curl error: ")) << message;
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
-}
-
+// Directories are made and removed idempotently, files deleted likewise;
+// listings give names, and records with their path below the repository;
+// existence asks tell files from directories, and what is below a missing
+// directory is simply not there.
 TEST_F(FtpTransport, DirectoriesListingsAndExistence) {
-  transport->CreateDir("clients");
-  transport->CreateDir("clients");  // an existing directory is fine
-  transport->CreateDir("clients/c1");
-  ASSERT_TRUE(dktest::Exists(Remote("clients/c1")));
-  dktest::WriteFile(Remote("clients/c1/d.xml"), "12345");
-  dktest::WriteFile(Remote("top.tar"), "1");
-
+  for (const char* dir : {"clients", "clients", "clients/c1"}) transport->CreateDir(dir);
+  WriteFile(Remote("clients/c1/d.xml"), "12345");
+  WriteFile(Remote("top.tar"), "1");
   std::vector<std::string> names;
   transport->ListDir("clients/c1", names);
   EXPECT_EQ(std::vector<std::string>{"d.xml"}, names);
-
   std::vector<FileInfo> infos;
   transport->ListDirEx("clients/c1/", infos);
   ASSERT_EQ(1u, infos.size());
   EXPECT_EQ("d.xml", infos[0].name);
   EXPECT_EQ("clients/c1/d.xml", infos[0].path);
   EXPECT_EQ(5, infos[0].size);
-  EXPECT_FALSE(infos[0].GetDateTimeStr().empty());
-
-  EXPECT_TRUE(transport->IsExist("clients/c1/d.xml"));
-  EXPECT_TRUE(transport->IsExist("top.tar"));
-  EXPECT_FALSE(transport->IsExist("clients/c1"));
-  EXPECT_FALSE(transport->IsExist("clients/c1/none.xml"));
-  EXPECT_TRUE(transport->IsDirExist("clients/c1"));
-  EXPECT_FALSE(transport->IsDirExist("top.tar"));
-  EXPECT_FALSE(transport->IsDirExist("nowhere"));
-
-  // A file below a directory that is not there is simply not there (the
-  // first dump of an object asks that of its new directory).
-  EXPECT_FALSE(transport->IsExist("nowhere/x.tar"));
-  std::vector<std::string> untouched;
-  StatusOf([&] { transport->ListDir("nowhere", untouched); });
-  EXPECT_TRUE(untouched.empty());
-
-  transport->Delete("clients/c1/d.xml");
-  transport->Delete("clients/c1/d.xml");  // already gone: fine
-  EXPECT_FALSE(dktest::Exists(Remote("clients/c1/d.xml")));
-  transport->DeleteDir("clients/c1");
-  transport->DeleteDir("clients/c1");  // already gone: fine
-  EXPECT_FALSE(dktest::Exists(Remote("clients/c1")));
-  // A directory that is not empty is not removed, and says so.
-  dktest::WriteFile(Remote("clients/keep.tar"), "k");
-  EXPECT_EQ(7, StatusOf([&] { transport->DeleteDir("clients"); }));
-  EXPECT_EQ(7, StatusOf([&] { transport->Delete("clients"); }));
-  EXPECT_TRUE(dktest::Exists(Remote("clients/keep.tar")));
   EXPECT_EQ(0, transport->GetCreationDate("top.tar"));
+
+  const struct {
+    std::string name;
+    bool file, dir;
+  } cases[] = {{"clients/c1/d.xml", true, false}, {"top.tar", true, false},        {"clients/c1", false, true},
+               {"clients/c1/none.xml", false, false}, {"nowhere", false, false}, {"nowhere/x.tar", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.file, transport->IsExist(c.name)) << c.name;
+    EXPECT_EQ(c.dir, transport->IsDirExist(c.name)) << c.name;
+  }
+  names.clear();
+  EXPECT_EQ(2, CatchTransportFailure([&] { transport->ListDir("nowhere", names); }).status);
+  EXPECT_EQ(NOTHING, names);
+
+  for (int twice = 0; twice < 2; ++twice) transport->Delete("clients/c1/d.xml");
+  for (int twice = 0; twice < 2; ++twice) transport->DeleteDir("clients/c1");
+  EXPECT_EQ((std::vector<std::string>{"clients/", "top.tar"}), ListTree(server.root() + "/repo"));
 }
 
+// A listing of this size reaches the callbacks in many pieces; no name may be
+// split into two entries at a piece boundary.
+TEST_F(FtpTransport, LongListingsArriveWhole) {
+  dktest::Shell("cd '" + Remote("") +
+                "' && for i in $(seq 1000 2499); do echo -n $i > long_domain_name_example_$i.tar; done");
+  std::vector<std::string> names, exNames;
+  transport->ListDir("", names);
+  std::vector<FileInfo> infos;
+  transport->ListDirEx("", infos);
+  for (const FileInfo& info : infos) exNames.push_back(info.name + ":" + std::to_string(info.size));
+  std::vector<std::string> expected, expectedEx;
+  for (int i = 1000; i < 2500; ++i) expected.push_back("long_domain_name_example_" + std::to_string(i) + ".tar");
+  for (const std::string& name : expected) expectedEx.push_back(name + ":4");
+  EXPECT_EQ(expected, dktest::Sorted(names));
+  EXPECT_EQ(expectedEx, dktest::Sorted(exNames));
+}
+
+// Local copies are downloaded once into the receiving directory and removed
+// with the transport; a directory's local copy holds the chosen entries with
+// their whole sub-trees, or everything.
 TEST_F(FtpTransport, LocalCopiesAreDownloadedOnceAndRemovedWithTheTransport) {
-  dktest::WriteFile(Remote("d/one.tar"), "one");
-  const std::string local = transport->GetLocalFile("d/one.tar");
-  EXPECT_EQ("one", dktest::ReadFile(local));
-  EXPECT_EQ(0u, local.find(transport->GetReceivingDir()));
-  EXPECT_EQ(local, transport->GetLocalFile("d/one.tar"));
-  EXPECT_EQ(1, Count("RETR"));
-  EXPECT_TRUE(log.Has("Local file '" + local + "' already exist"));
-
-  std::string message;
-  EXPECT_EQ(7, StatusOf([&] { transport->GetLocalFile("d/two.tar"); }, &message));
-  EXPECT_EQ(0u, message.find("Transport error: Unable to download remote file 'd/two.tar': Curl error: ")) << message;
-  EXPECT_FALSE(dktest::Exists(transport->GetReceivingDir() + "/d/two.tar"));
-
-  const std::string receiving = transport->GetReceivingDir();
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
-  EXPECT_FALSE(dktest::Exists(receiving));
-}
-
-TEST_F(FtpTransport, LocalDirectoryCopiesTakeTheChosenEntries) {
-  dktest::WriteFile(Remote("dump/a.txt"), "a");
-  dktest::WriteFile(Remote("dump/b.txt"), "b");
-  dktest::WriteFile(Remote("dump/sub/c.txt"), "c");
-  dktest::WriteFile(Remote("dump/sub/deeper/d.txt"), "d");
+  for (const char* name : {"a.txt", "b.txt", "sub/c.txt", "sub/deeper/d.txt"}) WriteFile(Remote("dump/") + name, name);
+  const std::string local = transport->GetLocalFile("dump/a.txt");
+  EXPECT_EQ("a.txt", ReadFile(local));
+  EXPECT_EQ(transport->GetReceivingDir() + "/dump/a.txt", local);
+  EXPECT_EQ(local, transport->GetLocalFile("dump/a.txt"));
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(1,
+            std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.find("RETR") == 0; }));
 
   const std::vector<std::string> chosen = {"a.txt", "sub"};
-  const std::string local = transport->GetLocalDirFiles("dump", &chosen);
-  EXPECT_EQ((std::vector<std::string>{"a.txt", "sub/", "sub/c.txt", "sub/deeper/", "sub/deeper/d.txt"}),
-            dktest::ListTree(local));
-  EXPECT_EQ("d", dktest::ReadFile(local + "/sub/deeper/d.txt"));
-
-  const std::string all = transport->GetLocalDirFiles("dump", nullptr);
-  EXPECT_EQ(local, all);
-  EXPECT_TRUE(dktest::Exists(all + "/b.txt"));
-
-  EXPECT_EQ("b", dktest::ReadFile(transport->GetLocalDirFiles("dump/b.txt", nullptr)));
-  std::string message;
-  EXPECT_EQ(1, StatusOf([&] { transport->GetLocalDirFiles("dump/none", nullptr); }, &message));
-  EXPECT_EQ("Transport error: File or dir 'dump/none' not found", message);
+  const std::string dir = transport->GetLocalDirFiles("dump", &chosen);
+  EXPECT_EQ((std::vector<std::string>{"a.txt", "sub/", "sub/c.txt", "sub/deeper/", "sub/deeper/d.txt"}), ListTree(dir));
+  EXPECT_EQ("sub/deeper/d.txt", ReadFile(dir + "/sub/deeper/d.txt"));
+  EXPECT_EQ(dir, transport->GetLocalDirFiles("dump", nullptr));
+  EXPECT_EQ("b.txt", ReadFile(dir + "/b.txt"));
+  EXPECT_EQ(NOTHING, LeftoversAfterDestruction());
 }
 
+// A tree in the receiving directory is sent with its empty directories, the
+// directories new on the server made on the way, and emptied locally; a path
+// with a root name or one leaving the receiving directory is refused; the
+// local file of a put that failed stays where it was.
 TEST_F(FtpTransport, ReceivedTreesAreSentAndEmptiedLocally) {
   const std::string& receiving = transport->GetReceivingDir();
-  dktest::WriteFile(receiving + "/up/x.tar", "x");
-  dktest::WriteFile(receiving + "/up/deep/y.xml", "y");
-  dktest::Shell("mkdir -p '" + receiving + "/up/empty'");
-  transport->CreateDir("up");
+  WriteFile(receiving + "/up/x.tar", "x");
+  WriteFile(receiving + "/up/new/deep/y.xml", "y");
+  dktest::Shell("mkdir -p '" + receiving + "/up/empty' '" + Remote("bad/z.tar") + "'");
   transport->ReceiveDir("up");
-  EXPECT_EQ("x", dktest::ReadFile(Remote("up/x.tar")));
-  EXPECT_EQ("y", dktest::ReadFile(Remote("up/deep/y.xml")));
-  EXPECT_TRUE(dktest::Exists(Remote("up/empty")));
-  EXPECT_TRUE(dktest::ListTree(receiving + "/up").empty());
+  EXPECT_EQ((std::vector<std::string>{"empty/", "new/", "new/deep/", "new/deep/y.xml", "x.tar"}),
+            ListTree(Remote("up")));
+  EXPECT_EQ("y", ReadFile(Remote("up/new/deep/y.xml")));
+  EXPECT_EQ(NOTHING, ListTree(receiving + "/up"));
 
   EXPECT_THROW(transport->ReceiveDir("//host/up"), Exc<&tRepositoryTransport::PathIsAbsoluteError>);
-  // Sent entries are removed locally: a path out of the receiving directory is refused.
   dktest::TempDir outside;
-  dktest::WriteFile(outside / "precious", "p");
-  EXPECT_EQ(0, StatusOf([&] { transport->ReceiveDir("up/../../" + outside.path()); }));
-  EXPECT_TRUE(dktest::Exists(outside / "precious"));
+  WriteFile(outside / "precious", "p");
+  const dktest::TransportFailure escape =
+      CatchTransportFailure([&] { transport->ReceiveDir("up/../../" + outside.path()); });
+  EXPECT_EQ(0, escape.status);
+  EXPECT_NE(std::string::npos, escape.text.find("up/../../" + outside.path())) << escape.text;
+  EXPECT_TRUE(Exists(outside / "precious"));
 
-  // The local file of a put that failed stays where it was (the server
-  // holds a directory of that name). Directories new on the server are made
-  // on the way.
-  dktest::Shell("mkdir -p '" + Remote("bad/z.tar") + "'");
-  dktest::WriteFile(receiving + "/fresh/new/n.xml", "n");
-  transport->ReceiveDir("fresh/new");
-  EXPECT_EQ("n", dktest::ReadFile(Remote("fresh/new/n.xml")));
-  dktest::WriteFile(receiving + "/bad/z.tar", "z");
-  std::string message;
-  EXPECT_NE(-1, StatusOf([&] { transport->ReceiveDir("bad"); }, &message));
-  EXPECT_NE(std::string::npos, message.find("unable to put local file ")) << message;
-  EXPECT_TRUE(dktest::Exists(receiving + "/bad/z.tar"));
+  WriteFile(receiving + "/bad/z.tar", "z");  // the server holds a directory of that name
+  const dktest::TransportFailure put = CatchTransportFailure([&] { transport->ReceiveDir("bad"); });
+  EXPECT_EQ(7, put.status);
+  EXPECT_NE(std::string::npos, put.text.find("unable to put local file ")) << put.text;
+  EXPECT_TRUE(Exists(receiving + "/bad/z.tar"));
 }
 
-TEST_F(FtpTransport, NamesWithLineBreaksAreRefusedBeforeAnyRequest) {
-  dktest::WriteFile(Remote("keep.tar"), "k");
-  std::unique_ptr<tRepositoryFtp> fresh = Make(server.Url("/repo"));
-  const std::string evil = "x\r\nDELE keep.tar";
-  EXPECT_EQ(0, StatusOf([&] { fresh->Delete(evil); }));
-  EXPECT_EQ(0, StatusOf([&] { fresh->CreateDir(evil); }));
-  EXPECT_EQ(0, StatusOf([&] { fresh->GetFile(evil); }));
-  EXPECT_EQ(0, StatusOf([&] { fresh->PutFile("x\nDELE keep.tar"); }));
-  EXPECT_EQ(0, StatusOf([&] { fresh->GetLocalFile(evil); }));
-  std::vector<std::string> names;
-  EXPECT_EQ(0, StatusOf([&] { fresh->ListDir(evil, names); }));
-  EXPECT_TRUE(server.Commands().empty());
-  EXPECT_TRUE(dktest::Exists(Remote("keep.tar")));
-  EXPECT_TRUE(dktest::ListTree(fresh->GetReceivingDir()).empty());
-}
-
-TEST_F(FtpTransport, UnsupportedQueries) {
-  std::string message;
-  EXPECT_EQ(0, StatusOf([&] { transport->GetFileSize("a.tar"); }, &message));
-  EXPECT_EQ("Transport error: tRepositoryFtp::GetFileSize not implemented", message);
+// Each failure carries its status and names what failed, and leaves no
+// local copy: a download that fails removes what it had written; an upload
+// that fails is reported at close(); a connection failure while checking a
+// directory raises instead of answering "no such directory".
+TEST_F(FtpTransport, FailuresNameTheOperationAndLeaveNoCopies) {
+  WriteFile(Remote("clients/keep.tar"), "k");
   tRepositoryFtp uninitialised(server.Url("/repo"));
-  EXPECT_EQ(0, StatusOf([&] { uninitialised.CreateDir("x"); }));
+  const struct {
+    std::function<void()> action;
+    int status;
+    std::string text;  // the beginning of the message
+  } cases[] = {
+      {[&] { transport->GetFile("missing.tar"); }, 7, "Transport error: unable to read file missing.tar: Curl error: "},
+      {[&] { transport->GetLocalFile("two.tar"); }, 7,
+       "Transport error: Unable to download remote file 'two.tar': Curl error: "},
+      {[&] {
+         std::unique_ptr<orepostream> out(transport->PutFile("nowhere/x.tar"));
+         *out << "x";
+         out->close();
+       },
+       2, "Transport error: unable to write file " + server.Url("/repo/nowhere/x.tar") + ": Curl error: "},
+      {[&] { transport->GetLocalDirFiles("dump/none", nullptr); }, 1,
+       "Transport error: File or dir 'dump/none' not found"},
+      {[&] { transport->DeleteDir("clients"); }, 7, "Transport error: "},
+      {[&] { transport->Delete("clients"); }, 7, "Transport error: "},
+      {[&] { transport->GetFileSize("a.tar"); }, 0, "Transport error: tRepositoryFtp::GetFileSize not implemented"},
+      {[&] { uninitialised.CreateDir("x"); }, 0, "Transport error: "},
+      {[&] { Make("ftp://no-such-host.invalid/repo")->IsDirExist("x"); }, 5,
+       "Transport error: unable to check directory existence: Curl error: "},
+  };
+  for (const auto& c : cases) {
+    const dktest::TransportFailure failure = CatchTransportFailure(c.action);
+    SCOPED_TRACE(failure.text);
+    EXPECT_EQ(c.status, failure.status);
+    EXPECT_EQ(0u, failure.text.find(c.text));
+  }
+  EXPECT_TRUE(Exists(Remote("clients/keep.tar")));
+  EXPECT_EQ(NOTHING, ListTree(transport->GetReceivingDir()));
+  EXPECT_EQ(NOTHING, LeftoversAfterDestruction());
 }
 
-TEST_F(FtpTransport, ServerFailuresBecomeTransportStatuses) {
+// A name, login or password holding CR, LF or NUL would end an FTP command
+// early and start another one: it is refused before anything is sent.
+TEST_F(FtpTransport, LineBreaksNeverReachTheServer) {
+  WriteFile(Remote("keep.tar"), "k");
+  const std::string evil = "x\r\nDELE keep.tar";
   std::vector<std::string> names;
-  std::string message;
-  EXPECT_EQ(2, StatusOf([&] { Make(server.Url("/repo"), "wrong")->ListDir("", names); }, &message));
-  EXPECT_EQ(std::string("Transport error: unable to list directory: Curl error: ") +
-                curl_easy_strerror(CURLE_LOGIN_DENIED),
-            message);
-
-  FtpServer refusing("refuse-login");
-  EXPECT_EQ(2, StatusOf([&] { Make(refusing.Url("/"))->ListDir("", names); }));
-
-  EXPECT_EQ(5, StatusOf([&] { Make("ftp://no-such-host.invalid/repo")->IsDirExist("x"); }, &message));
-  EXPECT_NE(std::string::npos, message.find("unable to check directory existence: ")) << message;
-
-  const std::string closed = "ftp://127.0.0.1:" + std::to_string(dktest::ClosedLocalPort()) + "/repo";
-  EXPECT_EQ(6, StatusOf([&] { Make(closed)->CreateDir("x"); }));
-
-  FtpServer stalling("stall");
-  auto slow = Make(stalling.Url("/repo"), "pw", 2);
-  EXPECT_EQ(7, StatusOf([&] { slow->ListDir("", names); }, &message));
-  EXPECT_EQ(std::string("Transport error: unable to list directory: Curl error: ") +
-                curl_easy_strerror(CURLE_OPERATION_TIMEDOUT),
-            message);
-  EXPECT_TRUE(names.empty());
-}
-
-class FtpTransportDroppingDownloads : public FtpTransport {
- protected:
-  FtpTransportDroppingDownloads() : FtpTransport("drop-download") {}
-};
-
-TEST_F(FtpTransportDroppingDownloads, NoTruncatedCopyIsEverHandedOut) {
-  dktest::WriteFile(Remote("big.tar"), std::string(1 << 20, 'b'));
-  const std::string receiving = transport->GetReceivingDir();
-  EXPECT_EQ(7, StatusOf([&] { transport->GetLocalFile("big.tar"); }));
-  EXPECT_FALSE(dktest::Exists(receiving + "/big.tar"));
-  // The server is gone now: asking again fails instead of returning a stale copy.
-  EXPECT_NE(1, StatusOf([&] { transport->GetLocalFile("big.tar"); }));
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
-}
-
-TEST_F(FtpTransportDroppingDownloads, AStreamOverADroppedDownloadFails) {
-  dktest::WriteFile(Remote("big.tar"), std::string(1 << 20, 'b'));
-  EXPECT_EQ(7, StatusOf([&] { transport->GetFile("big.tar"); }));
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
-}
-
-class FtpTransportDroppingUploads : public FtpTransport {
- protected:
-  FtpTransportDroppingUploads() : FtpTransport("drop-upload") {}
-};
-
-TEST_F(FtpTransportDroppingUploads, AFailedUploadIsReportedAndLeavesNoTemporaryFile) {
-  std::unique_ptr<orepostream> out(transport->PutFile("big.tar"));
-  *out << std::string(1 << 20, 'u');
-  std::string message;
-  EXPECT_EQ(7, StatusOf([&] { out->close(); }, &message));
-  EXPECT_NE(std::string::npos, message.find("unable to write file " + server.Url("/repo/big.tar") + ": Curl error: "))
-      << message;
-  EXPECT_TRUE(out->fail());
-  out.reset();
-  EXPECT_TRUE(LeftoversAfterDestruction().empty());
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"Invalid path: ", [&] { transport->Delete(evil); }},
+      {"Invalid path: ", [&] { transport->CreateDir(evil); }},
+      {"Invalid path: ", [&] { transport->GetFile(evil); }},
+      {"Invalid path: ", [&] { transport->PutFile("x\nDELE keep.tar"); }},
+      {"Invalid path: ", [&] { transport->GetLocalFile(evil); }},
+      {"Invalid path: ", [&] { transport->ListDir(evil, names); }},
+      {"Invalid path: ", [&] { transport->Delete(std::string("keep.tar\0x", 10)); }},
+      {"Invalid credentials: ", [&] { Make(server.Url("/repo"), "dk\r\nDELE keep.tar")->Delete("keep.tar"); }},
+      {"Invalid credentials: ", [&] { Make(server.Url("/repo"), "dk", "pw\nDELE keep.tar")->Delete("keep.tar"); }},
+  };
+  for (const auto& c : cases) {
+    const dktest::TransportFailure failure = CatchTransportFailure(c.second);
+    EXPECT_EQ(0, failure.status) << failure.text;
+    EXPECT_NE(std::string::npos, failure.text.find(c.first)) << failure.text;
+  }
+  EXPECT_EQ(NOTHING, server.Commands());
+  EXPECT_TRUE(Exists(Remote("keep.tar")));
+  EXPECT_EQ(NOTHING, LeftoversAfterDestruction());
 }
