@@ -243,8 +243,9 @@ TEST_F(Import, EarlyEndOfTarOverSplitPartsIsNoFailure) {
 }
 
 // tar keeps the last of two members of one name: a second descriptor that
-// would claim a greater type than the one checked first is refused.
-TEST_F(Import, DescriptorStoredTwiceIsRefused) {
+// would claim a greater type than the one checked first is refused, and so is
+// any other member stored twice.
+TEST_F(Import, MembersStoredTwiceAreRefused) {
   ExportedDump dump;
   dump.type = "domain";
   TempDir tree;
@@ -257,6 +258,13 @@ TEST_F(Import, DescriptorStoredTwiceIsRefused) {
   ASSERT_EQ(0, dktest::Run("tar", {"-r", "-f", archive, "-C", tree.path(), dump.Descriptor()}).code);
 
   EXPECT_EQ("Repository error: root of arhive backup_1001011200.tar contains more than 1 xml file",
+            Fails<ovrin::RepositoryException>("backup_1001011200.tar", 2, "client"));
+  // Any member stored twice: the checks would have seen the first copy.
+  WriteFile(tree / dump.Descriptor(), dktest::DescriptorXml(dump));
+  dktest::PackMembers(tree.path(), members, archive, false);
+  WriteFile(tree / "backup_user_1001011200.tgz", "second copy");
+  ASSERT_EQ(0, dktest::Run("tar", {"-r", "-f", archive, "-C", tree.path(), "backup_user_1001011200.tgz"}).code);
+  EXPECT_EQ("Repository error: Dump has wrong format. Archive member 'backup_user_1001011200.tgz' occurs more than once",
             Fails<ovrin::RepositoryException>("backup_1001011200.tar", 2, "client"));
 }
 
