@@ -1,35 +1,24 @@
-// Helpers of the repository tests: a repository over a scratch directory, a
-// sample installation filled by the fixture generator, and the refusal a call
-// ends with.
+// Helpers of the repository tests.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "errors/loggable_exceptions.h"
 #include "repository/repository.h"
 #include "tests/support/catalogue_support.h"
-#include "tests/support/test_support.h"
 
 namespace dktest {
 
 using Words = std::vector<std::string>;
 
-// A repository at repo/ of a scratch directory; paths starting with "../"
-// reach files outside it.
+// A repository at repo/ of a scratch directory; "../" paths reach files outside it.
 struct LocalRepo {
   TempDir scratch;
-  std::unique_ptr<ovrin::tRepository> repo{Open(scratch / "repo")};
+  std::unique_ptr<ovrin::tRepository> repo{
+      (::mkdir(Root().c_str(), 0755), new ovrin::tRepository(Root(), "", "", "", false))};
 
-  static ovrin::tRepository* Open(const std::string& dir) {
-    ::mkdir(dir.c_str(), 0755);
-    return new ovrin::tRepository(dir, "", "", "", false);
-  }
   std::string Root() const { return scratch / "repo"; }
   std::string Path(const std::string& rel) const { return Root() + "/" + rel; }
   void Touch(const std::string& rel, const std::string& content = "x") const { WriteFile(Path(rel), content); }
@@ -37,8 +26,31 @@ struct LocalRepo {
   Words Tree() const { return ListTree(Root()); }
 };
 
-// "what() [status]" of the RepositoryException `body` must throw: the status
-// becomes the utility's exit code.
+// A dump of prefix "backup" in `dir` ("" or ending with '/'): descriptor, sidecar items, `content` files.
+struct Dump {
+  std::string dir, label;
+  Words content = {}, statuses = {};
+  std::string owner = "g";
+};
+
+inline void Make(const LocalRepo& r, const Dump& d) {
+  const std::string sidecar = d.dir + ".discovered/backup_info_" + d.label + "/";
+  r.Touch(d.dir + "backup_info_" + d.label + ".xml", "<info/>");
+  r.Touch(sidecar + "owner_" + d.owner, "");
+  for (const std::string& status : d.statuses) r.Touch(sidecar + "status_" + status, "");
+  for (const std::string& file : d.content) r.Touch(d.dir + file);
+}
+
+// `tree` without the entries `gone`, each of which it must hold.
+inline Words Without(Words tree, const Words& gone) {
+  for (const std::string& g : gone) {
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), g), 1) << g;
+    tree.erase(std::remove(tree.begin(), tree.end(), g), tree.end());
+  }
+  return tree;
+}
+
+// "what() [status]" of the RepositoryException `body` must throw.
 template <class Body>
 std::string Refusal(Body&& body) {
   int status = -1;
@@ -48,7 +60,6 @@ std::string Refusal(Body&& body) {
   return text + " [" + std::to_string(status) + "]";
 }
 
-// Words joined by commas.
 inline std::string Join(const Words& words) {
   std::string text;
   for (const std::string& w : words) text += (text.empty() ? "" : ",") + w;
@@ -62,14 +73,12 @@ inline std::string Statuses(const ovrin::ValidationResults& results, bool sorted
   return Join(sorted ? Sorted(words) : words);
 }
 
-// A sample installation whose local repository the test fills with the
-// fixture generator; the repository object is opened on first use.
+// A sample installation whose repository the test fills with the fixture generator.
 class FixtureRepoTest : public ::testing::Test {
  protected:
-  void Build(const std::string& layout) { MakeFixtureRepo(install.dumps(), layout); }
-  ovrin::tRepository& Repo() {
-    if (!repo_) repo_.reset(new ovrin::tRepository(install.dumps(), "", "", "", false));
-    return *repo_;
+  void Build(const std::string& layout) {
+    MakeFixtureRepo(install.dumps(), layout);
+    repo.reset(new ovrin::tRepository(install.dumps(), "", "", "", false));
   }
   std::string Path(const std::string& rel) const { return install.dumps() + "/" + rel; }
   // The size of an exported file with its parts 1 .. parts-1.
@@ -80,9 +89,7 @@ class FixtureRepoTest : public ::testing::Test {
   }
 
   SampleInstallation install;
-
- private:
-  std::unique_ptr<ovrin::tRepository> repo_;
+  std::unique_ptr<ovrin::tRepository> repo;
 };
 
 }  // namespace dktest
