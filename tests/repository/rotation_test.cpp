@@ -14,18 +14,20 @@ Dump Of(const std::string& dir, const std::string& label, const Words& statuses 
 // A file series keeps the newest stamps with their parts; another base, extension or stamp length is
 // no member, and a name without extension takes in every extension.
 TEST(RotationTest, FileSeries) {
-  const struct { Words files; std::string named; Words gone; } cases[] = {
-      {{"bk/b_1001011200.tgz", "bk/b_1001011200.tgz1", "bk/b_1002011200.tgz", "bk/b_1003011200.tgz",
-        "bk/b_100101120.tgz", "bk/c_1001011200.tgz", "bk/b_0901011200.zip", "bk/b_0901011200"},
-       "bk/b_1003011200.tgz", {"bk/b_1001011200.tgz", "bk/b_1001011200.tgz1"}},
-      {{"b_1001011200.zip", "b_1002011200.tgz", "b_1003011200", "b.x_1000011200"}, "b_1003011200",
+  const Words parts = {"bk/b_1001011200.tgz", "bk/b_1001011200.tgz1", "bk/b_1002011200.tgz", "bk/b_1003011200.tgz",
+                       "bk/b_100101120.tgz", "bk/c_1001011200.tgz", "bk/b_0901011200.zip", "bk/b_0901011200"};
+  const struct { Words files; std::string named; int count; Words gone; } cases[] = {
+      {parts, "bk/b_1003011200.tgz", 2, {"bk/b_1001011200.tgz", "bk/b_1001011200.tgz1"}},
+      // The parts of one stamp count once.
+      {parts, "bk/b_1003011200.tgz", 1, {"bk/b_1001011200.tgz", "bk/b_1001011200.tgz1", "bk/b_1002011200.tgz"}},
+      {{"b_1001011200.zip", "b_1002011200.tgz", "b_1003011200", "b.x_1000011200"}, "b_1003011200", 2,
        {"b_1001011200.zip"}},
   };
   for (const auto& c : cases) {
     LocalRepo r;
     for (const std::string& f : c.files) r.Touch(f);
     const Words before = r.Tree();
-    r.repo->RotateFileBackup("ignored", c.named, 2);
+    r.repo->RotateFileBackup("ignored", c.named, c.count);
     EXPECT_EQ(r.Tree(), Without(before, c.gone)) << c.named;
   }
 }
