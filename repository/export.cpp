@@ -33,12 +33,6 @@ namespace ovrin {
 
 namespace {
 
-// Parts that are not local files are copied through a buffer of this size:
-// large enough that the streams pass each read straight to the system, small
-// enough to stay in the processor's cache.
-const size_t JOIN_BLOCK_SIZE = 128 << 10;
-// The most one kernel copy call is asked to move.
-const size_t KERNEL_COPY_CHUNK = 1 << 30;
 
 RepositoryException ExistsError(const std::string& destinationPath) {
   return OVRIN_EXCEPTION(RepositoryException, "file " + destinationPath + " exists", 3);
@@ -85,18 +79,6 @@ class tJoinTarget {
   tJoinTarget& operator=(const tJoinTarget&) = delete;
 
   int Fd() const { return fd; }
-
-  void Write(const char* data, size_t size) {
-    while (size > 0) {
-      ssize_t written = ::write(fd, data, size);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        throw OutputStreamException();
-      }
-      data += written;
-      size -= static_cast<size_t>(written);
-    }
-  }
 
   // Closes the file and gives it its final name; a file that appeared under
   // that name meanwhile is never replaced.
@@ -164,45 +146,22 @@ class tFdGuard {
   int fd;
 };
 
-bool IsWriteSideError(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
-
-// Appends a local file to the target: by the kernel where it can copy between
-// the two files, else through `buffer`.
-void CopyLocalPart(const std::string& path, tJoinTarget& target, std::vector<char>& buffer) {
+// Appends a local file to the target.
+void CopyLocalPart(const std::string& path, tJoinTarget& target) {
   // Never a blocking open: a FIFO in place of a part is refused at once.
   tFdGuard in(OpenRegularFile(path));
   if (in.Get() < 0) throw InputStreamException();
-  bool kernelCopy = true;
-  for (;;) {
-    if (kernelCopy) {
-      ssize_t copied = ::copy_file_range(in.Get(), nullptr, target.Fd(), nullptr, KERNEL_COPY_CHUNK, 0);
-      if (copied > 0) continue;
-      if (copied == 0) return;
-      if (errno == EINTR) continue;
-      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF &&
-          errno != ETXTBSY) {
-        if (IsWriteSideError(errno)) throw OutputStreamException();
-        throw InputStreamException();
-      }
-      // Both descriptors keep their offsets, so the buffered copy goes on from here.
-      kernelCopy = false;
-    }
-    ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
-    if (got == 0) return;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw InputStreamException();
-    }
-    target.Write(buffer.data(), static_cast<size_t>(got));
-  }
+  bool writing = false;
+  if (CopyRest(in.Get(), target.Fd(), writing) == 0) return;
+  if (writing) throw OutputStreamException();
+  throw InputStreamException();
 }
 
 // A part of a local storage is already a file of this host and is copied
 // directly, which keeps the join as fast as a plain concatenation; the parts
 // of other storages are streamed (asking them for a local file would first
 // download a copy).
-void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTarget& target,
-              std::vector<char>& buffer) {
+void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTarget& target) {
   std::string path;
   if (transport.GetLocalPath(part, path)) {
     try {
@@ -210,7 +169,7 @@ void CopyPart(tRepositoryTransport& transport, const std::string& part, tJoinTar
     } catch (const TransportException&) {
       throw InputStreamException();  // listed as a part, but no file (a directory, or gone)
     }
-    CopyLocalPart(path, target, buffer);
+    CopyLocalPart(path, target);
   } else if (!transport.DownloadInto(part, target.Fd())) {
     // A remote part goes straight into the target: a local copy first would
     // write every byte twice.
@@ -321,7 +280,6 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
     }
 
     tJoinTarget target(JoinPath(destination.transport->GetReceivingDir(), destinationPath));
-    std::vector<char> buffer(JOIN_BLOCK_SIZE);
     {
       // The parts may each be copied by one blocking call, so a watch of the
       // target's size tells the progress.
@@ -344,7 +302,7 @@ void tRepository::PackedExportToRepo(const std::string& fileSpec, tRepository& d
         struct stat st;
         return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
       });
-      for (const std::string& part : parts) CopyPart(*transport, part, target, buffer);
+      for (const std::string& part : parts) CopyPart(*transport, part, target);
     }
     target.Commit(destinationPath);
     destination.transport->ReceiveDir("");

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +37,56 @@ int OpenRegularFile(const std::string& path) {
   // whoever reads it through a stream.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+namespace {
+
+// The most one kernel copy call is asked to move.
+const size_t KERNEL_COPY_CHUNK = 1 << 30;
+// Blocks of the copy the kernel cannot do: large enough that each read goes
+// straight to the system, small enough to stay in the processor's cache.
+const size_t COPY_BLOCK_SIZE = 128 << 10;
+
+bool IsWriteSideError(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+// Errors of a kernel copy that only say it cannot copy between these two.
+bool KernelCannotCopy(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
+         error == ETXTBSY;
+}
+
+}  // namespace
+
+int CopyRest(int in, int out, bool& writing) {
+  writing = false;
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, KERNEL_COPY_CHUNK, 0);
+    if (copied > 0) continue;
+    if (copied == 0) return 0;
+    if (errno == EINTR) continue;
+    if (KernelCannotCopy(errno)) break;
+    writing = IsWriteSideError(errno);
+    return errno;
+  }
+  // Both descriptors kept their offsets: the blocks go on from there.
+  std::vector<char> buffer(COPY_BLOCK_SIZE);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got == 0) return 0;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t written = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        writing = true;
+        return errno;
+      }
+      done += written;
+    }
+  }
 }
 
 }  // namespace ovrin

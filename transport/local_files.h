@@ -17,4 +17,11 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 // -1 otherwise, with errno set (EINVAL for an entry of another kind).
 int OpenRegularFile(const std::string& path);
 
+// Copies what is left of `in` onto `out`, each from its current offset: by the
+// kernel where it can copy between the two files, else in blocks. Returns 0,
+// or the errno value of the first failure, with `writing` telling whether it
+// was the writing of `out` that failed (a full disk, say) rather than the
+// reading of `in`.
+int CopyRest(int in, int out, bool& writing);
+
 }  // namespace ovrin

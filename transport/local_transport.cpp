@@ -232,22 +232,8 @@ bool CopyIntoNewFile(const std::string& from, const std::string& to) {
     if (error == EEXIST) return false;
     throwSystemError("unable to create " + to, error);
   }
-  char buffer[1 << 16];
-  int error = 0;
-  for (;;) {
-    ssize_t got = ::read(in, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got < 0) error = errno;
-      break;
-    }
-    for (ssize_t done = 0; done < got && error == 0;) {
-      ssize_t written = ::write(out, buffer + done, static_cast<size_t>(got - done));
-      if (written < 0 && errno != EINTR) error = errno;
-      if (written > 0) done += written;
-    }
-    if (error != 0) break;
-  }
+  bool writing = false;
+  int error = CopyRest(in, out, writing);
   ::close(in);
   if (::close(out) != 0 && error == 0) error = errno;
   if (error != 0) {
