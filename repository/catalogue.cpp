@@ -19,10 +19,6 @@ namespace ovrin {
 
 namespace {
 
-bool Contains(const std::vector<std::string>& items, const std::string& item) {
-  return std::find(items.begin(), items.end(), item) != items.end();
-}
-
 bool IsListedDir(tRepositoryTransport& transport, const FileInfo& entry) {
   if (entry.kind != EntryKind::Unknown) return entry.kind == EntryKind::Dir;
   return transport.IsDirExist(entry.path);

@@ -8,8 +8,6 @@ namespace ovrin {
 
 namespace {
 
-const std::string INFO_MARK = "info_";
-
 bool IsArchive(const std::string& name) {
   return EndsWith(name, ".zip") || EndsWith(name, ".tar") || EndsWith(name, ".tgz");
 }

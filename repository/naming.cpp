@@ -23,10 +23,10 @@ const std::string D_ITEM_SIZE = "size";
 const std::string D_ITEM_STATUS = "status";
 const std::string ZERO_DATE = "0000000000";
 const std::string TAR_UTIL = "tar";
+const std::string INFO_MARK = "info_";
 
 namespace {
 
-const std::string INFO_MARK = "info_";
 const std::string XML_SUFFIX = ".xml";
 
 // Rank of an object type; 0 for a word that is not an object type.

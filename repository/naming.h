@@ -21,6 +21,7 @@ extern const std::string D_ITEM_SIZE;       // "size"
 extern const std::string D_ITEM_STATUS;     // "status"
 extern const std::string ZERO_DATE;         // "0000000000"
 extern const std::string TAR_UTIL;          // "tar"
+extern const std::string INFO_MARK;         // "info_", before the label in a descriptor's name
 
 // Name tests.
 bool FileMatchToPrefix(const std::string& name, const std::string& prefix);

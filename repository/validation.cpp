@@ -16,10 +16,6 @@ namespace ovrin {
 
 namespace {
 
-bool Contains(const std::vector<std::string>& items, const std::string& item) {
-  return std::find(items.begin(), items.end(), item) != items.end();
-}
-
 // A descriptor comes with the dump and may have been crafted: a location that
 // climbs out of the descriptor's directory cannot belong to the dump, so it
 // fails the content check without the storage being asked about it.

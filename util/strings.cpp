@@ -1,5 +1,7 @@
 #include "util/strings.h"
 
+#include <algorithm>
+
 namespace ovrin {
 
 bool BeginsWith(const std::string& s, const std::string& prefix) {
@@ -134,6 +136,10 @@ std::string PathBranch(const std::string& path) {
 std::string TrimTrailingSlashes(std::string path) {
   while (!path.empty() && path.back() == '/') path.pop_back();
   return path;
+}
+
+bool Contains(const std::vector<std::string>& items, const std::string& item) {
+  return std::find(items.begin(), items.end(), item) != items.end();
 }
 
 }  // namespace ovrin

@@ -17,6 +17,7 @@ std::string ExtractExtension(const std::string& s, char separator, bool withSepa
 std::string Concat(const std::vector<std::string>& items, const std::string& separator);
 // Appends every maximal run of characters not in `delimiters`; never empty tokens.
 void Split(const std::string& s, std::vector<std::string>& out, const std::string& delimiters);
+bool Contains(const std::vector<std::string>& items, const std::string& item);
 // Replaces every non-overlapping `what` left to right; an empty `what` changes nothing.
 std::string Replace(const std::string& s, const std::string& what, const std::string& with);
 bool is_digit(char c);
