@@ -385,19 +385,23 @@ void tFtpConnection::MakeDirUrl() {
   if (url.at(url.size() - 1) != '/') url += '/';
 }
 
-void tFtpConnection::List(std::vector<std::string>& names) {
-  LogMsg("Ftp list dir");
+void tFtpConnection::RunListing(bool namesOnly, size_t (*read)(void*, size_t, size_t, void*), void* listing) {
   MakeDirUrl();
   InitCredentials();
-  NameListing listing;
   ReplyLines replies;
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 1L));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ListingRead));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &listing));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, namesOnly ? 1L : 0L));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, read));
+  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, listing));
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, CollectReply));
   CheckCurlRes(curl_easy_setopt(handle, CURLOPT_HEADERDATA, &replies));
   CheckCurlRes(Perform());
   CheckListingComplete(replies.lines);
+}
+
+void tFtpConnection::List(std::vector<std::string>& names) {
+  LogMsg("Ftp list dir");
+  NameListing listing;
+  RunListing(true, ListingRead, &listing);
   Split(listing.joiner.Finish(), listing.names, "\r\n");
   names.insert(names.end(), listing.names.begin(), listing.names.end());
   LogMsg("End ftp list dir");
@@ -405,17 +409,8 @@ void tFtpConnection::List(std::vector<std::string>& names) {
 
 void tFtpConnection::ListEx(std::vector<FtpFileInfo>& infos) {
   LogMsg("Ftp extended list dir");
-  MakeDirUrl();
-  InitCredentials();
   InfoListing listing;
-  ReplyLines replies;
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_DIRLISTONLY, 0L));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ListingReadEx));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_WRITEDATA, &listing));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, CollectReply));
-  CheckCurlRes(curl_easy_setopt(handle, CURLOPT_HEADERDATA, &replies));
-  CheckCurlRes(Perform());
-  CheckListingComplete(replies.lines);
+  RunListing(false, ListingReadEx, &listing);
   ovrin::SplitFileInfo(listing.joiner.Finish(), listing.infos);
   infos.insert(infos.end(), listing.infos.begin(), listing.infos.end());
 }

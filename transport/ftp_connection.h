@@ -104,6 +104,9 @@ class tFtpConnection {
   void RunInParent(const std::string& command);
   // CURLE_PARTIAL_FILE when a final reply says the listing was truncated.
   void CheckListingComplete(const std::vector<std::string>& replies);
+  // Lists the directory `url` (names only, or the long form), handing the
+  // bytes to `read` with `listing`; a truncated listing fails.
+  void RunListing(bool namesOnly, size_t (*read)(void*, size_t, size_t, void*), void* listing);
   // Deletes the file `url` after a failed upload; never raises.
   void RemovePartialUpload();
 
