@@ -10,98 +10,82 @@
 #include "tests/support/test_support.h"
 #include "transport/transport.h"
 
+namespace dktest {
 namespace {
 
 using Words = std::vector<std::string>;
-using dktest::ListTree;
-using dktest::WriteFile;
 
 class ImportJournal : public ::testing::Test {
  protected:
   ImportJournal() : storage(ovrin::tRepositoryTransport::Get(dir.path())) { storage->Init("", "", false, 0); }
-
-  // The entries of the staging area's journals.
-  Words Journals() const {
+  // The path of the one journal in the staging area.
+  std::string Journal() const {
     Words found;
-    for (const std::string& path : ListTree(dir / ovrin::STAGING_AREA)) {
-      if (path.find(".journal") != std::string::npos) found.push_back(path);
-    }
-    return found;
+    for (const std::string& path : ListTree(dir / ovrin::STAGING_AREA))
+      if (path.find(".journal") != std::string::npos) found.push_back(dir / ovrin::STAGING_AREA + "/" + path);
+    EXPECT_EQ(1u, found.size());
+    return found.empty() ? "" : found[0];
   }
 
-  // What an import of c1 placed: a sidecar with a verdict a listing recorded
-  // meanwhile, its own content file, and a file it placed that another
-  // writer has since replaced. Another writer's file lies beside them.
-  void Place(ovrin::tImportJournal& journal) {
-    for (const char* d : {"clients", "clients/c1", "clients/c1/.discovered", "clients/c1/.discovered/backup_info_1"}) {
-      journal.AddDir(d);
-    }
-    WriteFile(dir / "clients/c1/.discovered/backup_info_1/GUID_g", "");
-    WriteFile(dir / "clients/c1/backup_a_1.tgz", "mine");
-    WriteFile(dir / "clients/c1/backup_b_1.tgz", "mine too");
-    for (const char* f : {"clients/c1/.discovered/backup_info_1/GUID_g", "clients/c1/backup_a_1.tgz",
-                          "clients/c1/backup_b_1.tgz"}) {
-      journal.AddFile(f, ovrin::tImportJournal::LocalIdentity(dir / f));
-    }
-    journal.Write();
-    WriteFile(dir / "clients/c1/.discovered/backup_info_1/status_OK", "");
-    dktest::Shell("rm '" + (dir / "clients/c1/backup_b_1.tgz") + "'");
-    WriteFile(dir / "clients/c1/backup_b_1.tgz", "someone else's");
-    WriteFile(dir / "clients/c1/notes.txt", "someone else's");
-  }
-
-  dktest::TempDir dir;
+  TempDir dir;
   std::unique_ptr<ovrin::tRepositoryTransport> storage;
 };
 
+// An import places a sidecar and two files; a listing adds a verdict, another writer replaces one file and
+// adds one. Undone in the process or by the next writer from a killed run's journal: what the import placed
+// goes, the verdict with it; the other writer's files stay, and so does the directory holding them.
 TEST_F(ImportJournal, UndoRemovesExactlyWhatWasPlaced) {
-  const Words expected = {"clients/", "clients/c1/", "clients/c1/backup_b_1.tgz", "clients/c1/notes.txt"};
-  {
-    ovrin::tImportJournal journal(*storage, "run1");
-    Place(journal);
-    ASSERT_EQ(1u, Journals().size());
+  const std::string c1 = dir / "clients/c1/", side = "clients/c1/.discovered/backup_info_1";
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "failed");
+    std::string name, text;
+    {
+      ovrin::tImportJournal journal(*storage, "run");
+      for (const std::string& d : Words{"clients", "clients/c1", "clients/c1/.discovered", side}) journal.AddDir(d);
+      for (const std::string& f : Words{side + "/GUID_g", "clients/c1/backup_a_1.tgz", "clients/c1/backup_b_1.tgz"}) {
+        WriteFile(dir / f, f);
+        journal.AddFile(f, ovrin::tImportJournal::LocalIdentity(dir / f));
+      }
+      journal.Write();
+      WriteFile(dir / (side + "/status_OK"), "");
+      Shell("rm '" + c1 + "backup_b_1.tgz'");
+      WriteFile(c1 + "backup_b_1.tgz", "someone else's");
+      WriteFile(c1 + "notes.txt", "someone else's");
+      text = ReadFile(name = Journal());
+      if (killed) journal.Commit();
+    }
+    if (killed) {
+      WriteFile(name, text);  // as a killed run leaves it
+      ovrin::tImportJournal::RecoverAll(*storage);
+    }
+    EXPECT_EQ((Words{"clients/", "clients/c1/", "clients/c1/backup_b_1.tgz", "clients/c1/notes.txt"}),
+              ListTree(dir.path()));
+    EXPECT_EQ("someone else's", ReadFile(c1 + "backup_b_1.tgz"));
+    Shell("rm -rf '" + (dir / "clients") + "'");
   }
-  // Failed in the process: undone at once, the area gone with the journal.
-  EXPECT_EQ(expected, ListTree(dir.path()));
-  EXPECT_EQ("someone else's", dktest::ReadFile(dir / "clients/c1/backup_b_1.tgz"));
-
-  // A dead run's journal, found by the next writer, is undone the same way.
-  dktest::Shell("rm -rf '" + (dir / "clients") + "'");
-  std::string name, text;
-  {
-    ovrin::tImportJournal journal(*storage, "run2");
-    Place(journal);
-    name = dir / ovrin::STAGING_AREA + "/" + Journals().front();
-    text = dktest::ReadFile(name);
-    journal.Commit();
-  }
-  WriteFile(name, text);  // as a killed run leaves it
-  ovrin::tImportJournal::RecoverAll(*storage);
-  EXPECT_EQ(expected, ListTree(dir.path()));
 }
 
+// A journal stored only in part (killed while writing it) undoes nothing; a
+// line leading out of the storage is passed over and the rest is undone.
 TEST_F(ImportJournal, JournalsThatCannotBeTrustedUndoNothing) {
   WriteFile(dir / "clients/c1/backup_a_1.tgz", "x");
   WriteFile(dir / "outside.tgz", "x");
-  std::string name;
-  std::string text;
+  std::string name, text;
   {
     ovrin::tImportJournal journal(*storage, "run1");
     journal.AddFile("clients/c1/backup_a_1.tgz", "");
     journal.Write();
-    name = dir / ovrin::STAGING_AREA + "/" + Journals().front();
-    text = dktest::ReadFile(name);
+    text = ReadFile(name = Journal());
     journal.Commit();
   }
-  // Stored only in part (killed while writing it): nothing had been placed.
   ASSERT_EQ("end\n", text.substr(text.size() - 4));
   WriteFile(name, text.substr(0, text.size() - 4) + "F clients/c1/backup_b");
   ovrin::tImportJournal::RecoverAll(*storage);
   EXPECT_EQ(Words({"clients/", "clients/c1/", "clients/c1/backup_a_1.tgz", "outside.tgz"}), ListTree(dir.path()));
-  // A line leading out of the storage is passed over; the rest is undone.
   WriteFile(name, "dumpkeep import journal 1\nF ../outside.tgz\nF /outside.tgz\nF clients/c1/backup_a_1.tgz\nend\n");
   ovrin::tImportJournal::RecoverAll(*storage);
   EXPECT_EQ(Words({"clients/", "clients/c1/", "outside.tgz"}), ListTree(dir.path()));
 }
 
 }  // namespace
+}  // namespace dktest
