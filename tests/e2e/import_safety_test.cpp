@@ -343,7 +343,21 @@ TEST_F(ImportSafety, RefusalsAndRepeatsAreAnsweredFromTheFront) {
   WriteFile(cut, ReadFile(archive).substr(0, 16384));
   EXPECT_EQ("111 clients/c1/backup_info_" + LABEL + ".xml\n", Outcome(Import(cut)));
   EXPECT_EQ("112 Import error:  Dump does not match to type domain\n", Outcome(Import(cut, {"--type", "domain"})));
-  EXPECT_EQ(before, Snapshot());
+  // A server dump lies at the root, which needs no index.
+  ExportedDump server;
+  server.type = "server";
+  server.objectId = "";
+  const std::string serverArchive = work / "server.tgz", serverCut = work / "cut/server.tgz";
+  Pack(server, serverArchive, "head -c 1048576 /dev/urandom");
+  ASSERT_EQ(0, Import(serverArchive).code);
+  const Words both = Snapshot();
+  WriteFile(serverCut, ReadFile(serverArchive).substr(0, 16384));
+  EXPECT_EQ("111 backup_info_" + LABEL + ".xml\n", Outcome(Import(serverCut)));
+  EXPECT_EQ(both, Snapshot());
+  // Deleting the server dump takes the client's files of its label too.
+  Shell("rm -r '" + Dumps("backup_info_" + LABEL + ".xml") + "' '" + Dumps(".discovered/backup_info_" + LABEL) + "' '" +
+        Dumps("backup_user_" + LABEL + ".tgz") + "'");
+  ASSERT_EQ(before, Snapshot());
   // A dump the repository lacks is read to the cut and refused.
   ASSERT_EQ(0, Run({"--delete-dump", "--dump-specification", "clients/c1/backup_info_" + LABEL + ".xml"}).code);
   const Words emptied = Snapshot();
