@@ -213,9 +213,7 @@ void ExtractArchive(const std::vector<std::string>& parts, const std::string& di
   if (rc != 0) {
     // tar leaves out, with an error, what it will not extract (a name
     // leading out of the directory, say): the listing names the culprit.
-    std::vector<ArchiveMember> listed;
-    ListArchive(parts, listed);
-    CheckArchiveMembers(listed);
+    ListCheckedNames(parts);
     throw OVRIN_ERROR(tRepository::ArchiverError) % ("from " + Concat(parts, " ") + " to " + dir + ":\n" + cmd.err());
   }
   members = ParseListing(cmd.out());
@@ -285,6 +283,13 @@ void CheckArchiveMembers(const std::vector<ArchiveMember>& members) {
     if (BeginsWith(member.name, "/")) RefuseMember(member.name, "has an absolute name");
     if (HasParentReference(member.name)) RefuseMember(member.name, "leads out of the dump directory");
   }
+}
+
+std::vector<std::string> ListCheckedNames(const std::vector<std::string>& parts) {
+  std::vector<ArchiveMember> members;
+  ListArchive(parts, members);
+  CheckArchiveMembers(members);
+  return MemberNames(members);
 }
 
 std::vector<std::string> MemberNames(const std::vector<ArchiveMember>& members) {

@@ -47,6 +47,8 @@ void ListArchive(const std::vector<std::string>& parts, std::vector<ArchiveMembe
 // Refuses (RepositoryException status 2) a member that is absolute, has a ".."
 // component or is anything but a regular file or a directory.
 void CheckArchiveMembers(const std::vector<ArchiveMember>& members);
+// ListArchive, then CheckArchiveMembers: the members' names as stored.
+std::vector<std::string> ListCheckedNames(const std::vector<std::string>& parts);
 std::vector<std::string> MemberNames(const std::vector<ArchiveMember>& members);
 
 bool HasGzipFormat(std::istream& in);

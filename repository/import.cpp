@@ -249,11 +249,9 @@ DumpImportResult tRepository::ImportFromRepo(tRepository& source, const std::str
     const std::string known = KnownDescriptor(*transport, early.type, early.guid, peeked);
     if (!known.empty()) return DumpImportResult{known, 1};
   } else {
-    std::vector<ArchiveMember> members;
-    ListArchive(localParts, members);
-    CheckArchiveMembers(members);
-    RequireSidecars(MemberNames(members), localParts);
-    RootDescriptor(MemberNames(members), fileSpec);
+    const std::vector<std::string> names = ListCheckedNames(localParts);
+    RequireSidecars(names, localParts);
+    RootDescriptor(names, fileSpec);
   }
 
   // 3. One pass over the archive into the staging directory, listing every

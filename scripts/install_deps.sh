@@ -15,14 +15,8 @@ packages=(
   python3 python3-pyftpdlib
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-fi
+source "$(dirname "$0")/apt_missing.sh"
+install_missing "${packages[@]}"
 
 if ! getent passwd ovradm >/dev/null; then
   useradd --system --no-create-home --shell /usr/sbin/nologin ovradm

@@ -12,14 +12,8 @@ dest=${DUMPKEEP_FTPD_DIR:-/opt/dumpkeep-ftpd}
 
 libraries=(libwrap0 libcap2 libpam0g libssl3 libacl1 libcrypt1 libidn2-0 libhiredis0.14 libmemcached11
   libmemcachedutil2 libpcre2-8-0 libpcre2-posix3 libsodium23 zlib1g openssl ca-certificates)
-missing=()
-for p in "${libraries[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-fi
+source "$(dirname "$0")/apt_missing.sh"
+install_missing "${libraries[@]}"
 
 if [ -x "$dest/usr/sbin/vsftpd" ] && [ -x "$dest/usr/sbin/proftpd" ] && [ -x "$dest/usr/sbin/pure-ftpd" ] &&
   [ -x "$dest/usr/bin/pure-pw" ]; then

@@ -34,6 +34,14 @@ std::string ListedPath(const std::string& dir, const std::string& entry) {
   return JoinPath(dir, slash == std::string::npos ? entry : entry.substr(slash + 1));
 }
 
+// Moves into `out` the entries of `listed` that `gone` does not call deleted.
+template <class Entry, class Gone>
+void KeepUndeleted(std::vector<Entry>& listed, std::vector<Entry>& out, Gone gone) {
+  for (Entry& entry : listed) {
+    if (!gone(entry)) out.push_back(std::move(entry));
+  }
+}
+
 }  // namespace
 
 tDryRunTransport::tDryRunTransport(tRepositoryTransport& inner, Sink sink)
@@ -106,27 +114,21 @@ void tDryRunTransport::ListDir(const std::string& dir, std::vector<std::string>&
   RefuseGone(dir);
   std::vector<std::string> listed;
   inner.ListDir(dir, listed);
-  for (std::string& entry : listed) {
-    if (!IsGone(ListedPath(dir, entry))) names.push_back(std::move(entry));
-  }
+  KeepUndeleted(listed, names, [&](const std::string& entry) { return IsGone(ListedPath(dir, entry)); });
 }
 
 void tDryRunTransport::ListDirEx(const std::string& dir, std::vector<FileInfo>& infos) {
   RefuseGone(dir);
   std::vector<FileInfo> listed;
   inner.ListDirEx(dir, listed);
-  for (FileInfo& info : listed) {
-    if (!IsGone(JoinPath(dir, info.name))) infos.push_back(std::move(info));
-  }
+  KeepUndeleted(listed, infos, [&](const FileInfo& info) { return IsGone(JoinPath(dir, info.name)); });
 }
 
 void tDryRunTransport::ListDirKinds(const std::string& dir, std::vector<DirEntry>& entries) {
   RefuseGone(dir);
   std::vector<DirEntry> listed;
   inner.ListDirKinds(dir, listed);
-  for (DirEntry& entry : listed) {
-    if (!IsGone(ListedPath(dir, entry.name))) entries.push_back(std::move(entry));
-  }
+  KeepUndeleted(listed, entries, [&](const DirEntry& entry) { return IsGone(ListedPath(dir, entry.name)); });
 }
 
 bool tDryRunTransport::IsExist(const std::string& name) { return !IsGone(name) && inner.IsExist(name); }
