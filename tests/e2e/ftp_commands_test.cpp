@@ -260,7 +260,8 @@ TEST_F(FtpFailures, TransfersThatStopLeaveNoPartialFiles) {
     std::replace(args.begin(), args.end(), std::string("URL"), server.Url("/in/backup_1001011200.tar", "dk"));
     SCOPED_TRACE(c.mode + " " + args[0]);
     const auto start = std::chrono::steady_clock::now();
-    const RunResult r = Exec(args, {{"DUMPKEEP_TEST_FTP_TIMEOUT", "2"}});
+    RunResult r = Exec(args, {{"DUMPKEEP_TEST_FTP_TIMEOUT", "2"}});
+    if (c.mode == "drop-upload") r.out = OneDroppedUploadText(r.out);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(14));
     ExpectFailure(r, 126, c.out);
     EXPECT_FALSE(c.mode == "stall-upload" && Exists(server.root() + "/in/backup_1001011200.tar"));

@@ -48,6 +48,10 @@ inline std::string Noise(size_t size, unsigned seed) {
 
 // A local port on which nothing listens (bound once, then released).
 int ClosedLocalPort();
+// When the server drops an upload's data connection, libcurl reports either
+// the failed send or the failed reply, whichever notices first: `out` with
+// the latter spelled as the former.
+std::string OneDroppedUploadText(std::string out);
 
 // A CA, and certificates it signs for 127.0.0.1 ("good") or another host ("wrong-host"), or nobody does.
 class TestCertificates {
